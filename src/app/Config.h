@@ -1,0 +1,10 @@
+// Reading Harrowlight.ini into ThisConfig and configuring the GPIO pins it names.
+#pragma once
+
+// Sets the defaults, reads the file, then configures the pins and drives every output high
+// (the pin work only while GPIO is mapped). A missing file keeps the defaults.
+void ReadConfig(const char* Filename);
+
+// Number of pins read into GPIO_Input_Pin / GPIO_Output_Pin by the last ReadConfig.
+extern int InputPinCount;
+extern int OutputPinCount;

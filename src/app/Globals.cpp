@@ -1,0 +1,62 @@
+// Definitions of the program-wide records and flags, and the guarded output-pin writes.
+#include "app/Globals.h"
+
+#include <climits>
+#include <cstdlib>
+
+ConfigStruct ThisConfig;
+ConfigSaveStruct ThisConfigSave;
+
+std::uint32_t GPIO_Input_Pin[PinListSize];
+std::uint32_t GPIO_Output_Pin[PinListSize];
+
+RegisterBase GPIO = nullptr;
+
+int ExitFlag = 0;
+int Refresh = 0;
+int TimePeriod = 0;
+int PreviewCount = 0;
+int AutoSaveCount = 0;
+int SleepCount = 0;
+int DisplayWidth = 0;
+int DisplayHeight = 0;
+
+namespace {
+
+// The pin of output Index, or NoPin when the index names no output.
+std::uint32_t OutSwitchPin(int Index) {
+  if (Index < 0 || Index >= OutSwitchCount) return NoPin;
+  return static_cast<std::uint32_t>(ThisConfig.OutSwitch[Index]);
+}
+
+}  // namespace
+
+void SetOutSwitch(int Index) {
+  if (GPIO != nullptr) GPIO_SetPin(GPIO, OutSwitchPin(Index));
+}
+
+void ClearOutSwitch(int Index) {
+  if (GPIO != nullptr) GPIO_ClearPin(GPIO, OutSwitchPin(Index));
+}
+
+int SleepTicksFor(int SleepPeriod) {
+  constexpr int Limit = INT_MAX / SleepTicksPerUnit;
+  if (SleepPeriod > Limit) return Limit * SleepTicksPerUnit;
+  if (SleepPeriod < -Limit) return -Limit * SleepTicksPerUnit;
+  return SleepPeriod * SleepTicksPerUnit;
+}
+
+void ReleaseConfigTexts() {
+  for (char*& Name : ThisConfig.DirList) {
+    std::free(Name);
+    Name = nullptr;
+  }
+  for (int i = 0; i < MenuCount; ++i) {
+    for (int j = 0; j < MenuEntryCount; ++j) {
+      std::free(ThisConfig.Menu[i][j]);
+      ThisConfig.Menu[i][j] = nullptr;
+      std::free(ThisConfig.MenuValue[i][j]);
+      ThisConfig.MenuValue[i][j] = nullptr;
+    }
+  }
+}

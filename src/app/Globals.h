@@ -1,0 +1,94 @@
+// The program-wide records and flags through which the parts of the camera talk.
+#pragma once
+
+#include <cstdint>
+
+#include "common/Common.h"
+#include "rpi_gpio/RPi_GPIO.h"
+
+constexpr int MenuCount = 64;      // menus 0-63
+constexpr int MenuEntryCount = 64; // entry 0 is the title/keyword, items 1-63
+constexpr int DirListSize = 512;
+constexpr int SwitchCount = 10;
+constexpr int OutSwitchCount = 5;
+constexpr int PinListSize = 25;
+
+// Timer-tick arithmetic (one tick is 75 ms).
+constexpr int TickMicroseconds = 75000;
+constexpr int SleepTicksPerUnit = 400;
+constexpr int PreviewReload = 10;
+constexpr int AutoSaveReload = 800;
+constexpr int RedrawReload = 800;
+
+// Flags hold -1 for set and 0 for clear.
+constexpr int FlagSet = -1;
+
+// Modes of the main loop.
+constexpr int ModeIdle = 0;
+constexpr int ModeRecording = 1;
+constexpr int ModePreview = 2;
+constexpr int ModePlayList = 3;
+
+constexpr const char* ConfigFileName = "Harrowlight.ini";
+constexpr const char* StateFileName = "CONFIG.DAT";
+
+struct ConfigStruct {
+  int BorderTop;
+  int BorderLeft;
+  int ItemWidth;
+  int ItemHeight;
+  int GPIO_LED;  // index into OutSwitch
+  int GPIO_LCD;  // index into OutSwitch
+  int Switch[SwitchCount];
+  int OutSwitch[OutSwitchCount];
+  char* Menu[MenuCount][MenuEntryCount];
+  char* MenuValue[MenuCount][MenuEntryCount];
+  char Play[TextSize];
+  char PreviewSmall[TextSize];
+  char PreviewLarge[TextSize];
+  char Preview[TextSize];
+  char Directory[TextSize];
+  char Filename[TextSize];
+  int DirPos;
+  char* DirList[DirListSize];
+};
+
+// The saved state: 70 signed 32-bit integers, stored whole in CONFIG.DAT.
+struct ConfigSaveStruct {
+  std::int32_t ID;
+  std::int32_t MenuPos;
+  std::int32_t MenuItemPos;
+  std::int32_t MenuSelection[MenuCount];
+  std::int32_t SleepPeriod;
+  std::int32_t Mode;
+  std::int32_t PreviewSize;
+};
+static_assert(sizeof(ConfigSaveStruct) == 280, "CONFIG.DAT holds exactly 280 bytes");
+
+extern ConfigStruct ThisConfig;
+extern ConfigSaveStruct ThisConfigSave;
+
+extern std::uint32_t GPIO_Input_Pin[PinListSize];
+extern std::uint32_t GPIO_Output_Pin[PinListSize];
+
+// Null while no GPIO page is mapped; every pin access is skipped then.
+extern RegisterBase GPIO;
+
+extern int ExitFlag;
+extern int Refresh;
+extern int TimePeriod;
+extern int PreviewCount;
+extern int AutoSaveCount;
+extern int SleepCount;
+extern int DisplayWidth;
+extern int DisplayHeight;
+
+// Pin writes that do nothing while GPIO is unmapped or the index/pin is out of range.
+void SetOutSwitch(int Index);
+void ClearOutSwitch(int Index);
+
+// SleepPeriod x 400 ticks, saturated so a huge period cannot overflow.
+int SleepTicksFor(int SleepPeriod);
+
+// Releases every menu text and playback-list name (shutdown, and between tests).
+void ReleaseConfigTexts();

@@ -1,0 +1,3 @@
+#include "app/MenuKeys.h"
+void HandleMenuKeys(char*) {}
+void RunPowerAction(const char*) {}

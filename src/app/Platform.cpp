@@ -1,0 +1,78 @@
+// Production hooks to the shell, the clock and the terminal.
+#include "app/Platform.h"
+
+#include <poll.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+void SystemRunShell(const char* Command) {
+  // The exit status of a command is never looked at.
+  (void)std::system(Command);
+}
+
+void PopenReadFirstLine(const char* Command, char* Out, int Size) {
+  if (Size <= 0) return;
+  Out[0] = 0;
+  FILE* Pipe = popen(Command, "r");
+  if (Pipe == nullptr) return;
+  if (std::fgets(Out, Size, Pipe) == nullptr) Out[0] = 0;
+  // Closing the pipe early ends a command with more to say (it gets SIGPIPE).
+  pclose(Pipe);
+}
+
+std::time_t ClockNow() { return std::time(nullptr); }
+
+int ReadStdinByte(unsigned char* Byte) {
+  for (;;) {
+    ssize_t Got = read(STDIN_FILENO, Byte, 1);
+    if (Got == 1) return 1;
+    if (Got < 0 && errno == EINTR) continue;
+    return 0;  // nothing pending, end of input, or an error: no key
+  }
+}
+
+int PollStdin(int TimeoutMs) {
+  pollfd Fd{STDIN_FILENO, POLLIN, 0};
+  int Ready = poll(&Fd, 1, TimeoutMs);
+  return Ready > 0 ? 1 : 0;
+}
+
+void WriteStdout(const char* Data, std::size_t Size) {
+  while (Size > 0) {
+    ssize_t Written = write(STDOUT_FILENO, Data, Size);
+    if (Written < 0) {
+      if (errno == EINTR) continue;
+      return;  // output errors are not reported
+    }
+    Data += Written;
+    Size -= static_cast<std::size_t>(Written);
+  }
+}
+
+}  // namespace
+
+PlatformHooks ProductionPlatform() {
+  return PlatformHooks{SystemRunShell, PopenReadFirstLine, ClockNow,
+                       ReadStdinByte,  PollStdin,          WriteStdout};
+}
+
+PlatformHooks Platform = ProductionPlatform();
+
+void WriteFormatted(const char* Format, ...) {
+  char Line[8192];
+  va_list Args;
+  va_start(Args, Format);
+  int Length = std::vsnprintf(Line, sizeof Line, Format, Args);
+  va_end(Args);
+  if (Length <= 0) return;
+  std::size_t Size = static_cast<std::size_t>(Length);
+  if (Size >= sizeof Line) Size = sizeof Line - 1;
+  Platform.WriteOutput(Line, Size);
+}

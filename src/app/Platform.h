@@ -1,0 +1,31 @@
+// The thin seams between the camera logic and the outside world. Production code calls
+// the plain system functions; tests replace a hook to record or script what happens.
+#pragma once
+
+#include <cstddef>
+#include <ctime>
+
+struct PlatformHooks {
+  // Runs a command line through the shell and waits for the shell to return.
+  void (*RunShell)(const char* Command);
+  // Runs a command through the shell and copies the first line of its output (at most
+  // Size - 1 characters) into Out; Out is empty when there is none or it cannot be run.
+  void (*ReadFirstLine)(const char* Command, char* Out, int Size);
+  // Current calendar time.
+  std::time_t (*Now)();
+  // Reads one byte of standard input without waiting: 1 with a byte, 0 when none is
+  // pending (or at end of input).
+  int (*ReadInputByte)(unsigned char* Byte);
+  // Waits up to TimeoutMs for input to become readable: 1 if it did, 0 if not.
+  int (*WaitForInput)(int TimeoutMs);
+  // Writes bytes to standard output, all of them, in one write where possible.
+  void (*WriteOutput)(const char* Data, std::size_t Size);
+};
+
+extern PlatformHooks Platform;
+
+// The production hooks, for tests that want to restore them.
+PlatformHooks ProductionPlatform();
+
+// printf-style output through Platform.WriteOutput (one write per call).
+void WriteFormatted(const char* Format, ...) __attribute__((format(printf, 1, 2)));

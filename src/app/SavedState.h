@@ -1,0 +1,24 @@
+// CONFIG.DAT: the 280-byte saved state, written so a power cut never tears it.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "app/Globals.h"
+
+constexpr std::size_t StateFileSize = 280;
+
+// Loads up to 280 bytes into ThisConfigSave, then brings every field back into range.
+void LoadConfigBinary(const char* Filename);
+
+// Resets AutoSaveCount to 800, then replaces the file with the 280 bytes of ThisConfigSave
+// (temporary file, flush, rename).
+void SaveConfigBinary(const char* Filename);
+
+// Little-endian encoding of the record, independent of the host.
+void EncodeState(const ConfigSaveStruct& State, unsigned char (&Bytes)[StateFileSize]);
+// Decodes the first Count bytes (Count <= 280) over State; later fields keep their values.
+void DecodeState(const unsigned char* Bytes, std::size_t Count, ConfigSaveStruct& State);
+
+// Brings indexes and the mode back into the ranges the menu tables allow.
+void ClampState(ConfigSaveStruct& State);

@@ -1,0 +1,3 @@
+#include "app/Tick.h"
+void Timer(int) {}
+void CollectEndedChildren() {}

@@ -1,0 +1,8 @@
+// The 75 ms timer tick: backlight sleep, preview watchdog, automatic save, periodic redraw.
+#pragma once
+
+// One tick's work. Runs in the main loop, never inside a signal handler.
+void Timer(int signum);
+
+// Collects every ended child process without waiting (the program is their subreaper).
+void CollectEndedChildren();

@@ -1,0 +1,23 @@
+// String utilities shared by the configuration reader and the command builders.
+#pragma once
+
+#include <cstddef>
+
+// Size of every text buffer in the program: 4096 characters and the terminator.
+constexpr std::size_t TextSize = 4097;
+
+// Cuts trailing blanks, tabs, carriage returns and line feeds off `String` in place and
+// returns a pointer to its first character that is not a leading blank or tab.
+char* StrTrim(char* String);
+
+// Replaces every occurrence of `Find` in `String` by `Replace`, in place, without looking
+// into inserted text, and returns `String`. `String` must be a buffer of `TextSize` bytes;
+// a result longer than 4096 characters is cut there. An empty `Find` changes nothing.
+char* StrReplace(char* String, const char* Find, const char* Replace);
+
+// Copies `Source` into `Dest` (a buffer of `DestSize` bytes), cutting it to fit and always
+// terminating it. Returns `Dest`.
+char* StrCopy(char* Dest, const char* Source, std::size_t DestSize);
+
+// Appends `Source` to the text in `Dest` (a buffer of `DestSize` bytes), cutting it to fit.
+char* StrAppend(char* Dest, const char* Source, std::size_t DestSize);
