@@ -1,0 +1,95 @@
+// Recording hooks and global reset shared by the unit tests.
+#include "TestSupport.h"
+
+#include <cstdlib>
+
+#include "app/KeyInput.h"
+
+namespace testsupport {
+
+World& TheWorld() {
+  static World Instance;
+  return Instance;
+}
+
+namespace {
+
+void RecordRunShell(const char* Command) { TheWorld().Commands.emplace_back(Command); }
+
+void ScriptedReadFirstLine(const char* Command, char* Out, int Size) {
+  World& W = TheWorld();
+  W.Commands.emplace_back(Command);
+  std::string Answer = W.DefaultFirstLine;
+  if (!W.FirstLineAnswers.empty()) {
+    Answer = W.FirstLineAnswers.front();
+    W.FirstLineAnswers.pop_front();
+  }
+  if (Size <= 0) return;
+  std::strncpy(Out, Answer.c_str(), static_cast<std::size_t>(Size) - 1);
+  Out[Size - 1] = 0;
+}
+
+std::time_t FixedNow() { return TheWorld().Clock; }
+
+int ScriptedReadByte(unsigned char* Byte) {
+  World& W = TheWorld();
+  if (W.Input.empty()) return 0;
+  *Byte = W.Input.front();
+  W.Input.pop_front();
+  return 1;
+}
+
+int ScriptedWait(int) {
+  World& W = TheWorld();
+  ++W.WaitCalls;
+  return W.Input.empty() ? 0 : 1;
+}
+
+void CaptureOutput(const char* Data, std::size_t Size) { TheWorld().Output.append(Data, Size); }
+
+}  // namespace
+
+void InstallRecordingPlatform() {
+  TheWorld() = World{};
+  Platform = PlatformHooks{RecordRunShell, ScriptedReadFirstLine, FixedNow,
+                           ScriptedReadByte, ScriptedWait, CaptureOutput};
+}
+
+std::time_t LocalTime(int Year, int Month, int Day, int Hour, int Minute, int Second) {
+  std::tm When{};
+  When.tm_year = Year - 1900;
+  When.tm_mon = Month - 1;
+  When.tm_mday = Day;
+  When.tm_hour = Hour;
+  When.tm_min = Minute;
+  When.tm_sec = Second;
+  When.tm_isdst = -1;
+  return std::mktime(&When);
+}
+
+void ResetGlobals() {
+  ReleaseConfigTexts();
+  std::memset(&ThisConfig, 0, sizeof ThisConfig);
+  std::memset(&ThisConfigSave, 0, sizeof ThisConfigSave);
+  for (auto& Pin : GPIO_Input_Pin) Pin = NoPin;
+  for (auto& Pin : GPIO_Output_Pin) Pin = NoPin;
+  GPIO = nullptr;
+  ExitFlag = 0;
+  Refresh = 0;
+  TimePeriod = 0;
+  PreviewCount = 0;
+  AutoSaveCount = 0;
+  SleepCount = 0;
+  DisplayWidth = 0;
+  DisplayHeight = 0;
+  ResetKeyRepeat();
+}
+
+char* HeapText(const char* Text) {
+  std::size_t Size = std::strlen(Text) + 1;
+  char* Copy = static_cast<char*>(std::malloc(Size));
+  std::memcpy(Copy, Text, Size);
+  return Copy;
+}
+
+}  // namespace testsupport

@@ -1,0 +1,56 @@
+// Shared test fixture: resets the program-wide records and replaces the outside world
+// (shell, clock, terminal) with recorders, so each test starts from a known state.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <ctime>
+#include <deque>
+#include <string>
+#include <vector>
+
+#include "app/Globals.h"
+#include "app/Platform.h"
+
+namespace testsupport {
+
+// What the replaced hooks saw or will answer.
+struct World {
+  std::vector<std::string> Commands;          // every RunShell and ReadFirstLine command
+  std::deque<std::string> FirstLineAnswers;   // answers for ReadFirstLine, in order
+  std::string DefaultFirstLine;               // answer once the queue is empty
+  std::time_t Clock = 0;                      // what Now returns
+  std::deque<unsigned char> Input;            // bytes pending on standard input
+  std::string Output;                         // everything written to standard output
+  int WaitCalls = 0;
+};
+
+World& TheWorld();
+
+// Installs the recording hooks over Platform.
+void InstallRecordingPlatform();
+
+// A fixed local time for the clock hook, built with mktime.
+std::time_t LocalTime(int Year, int Month, int Day, int Hour, int Minute, int Second);
+
+// Frees the menu texts and zeroes every global record and countdown.
+void ResetGlobals();
+
+// Stores Text as a heap copy the way the configuration reader would.
+char* HeapText(const char* Text);
+
+class HarrowlightTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ResetGlobals();
+    InstallRecordingPlatform();
+  }
+  void TearDown() override {
+    ResetGlobals();
+    Platform = ProductionPlatform();
+  }
+  World& world() { return TheWorld(); }
+};
+
+}  // namespace testsupport
