@@ -1,5 +1,74 @@
+// In-place text helpers: trimming, placeholder replacement and bounded copy/append.
 #include "common/Common.h"
-char* StrTrim(char* String) { return String; }
-char* StrReplace(char* String, const char*, const char*) { return String; }
-char* StrCopy(char* Dest, const char*, std::size_t) { return Dest; }
-char* StrAppend(char* Dest, const char*, std::size_t) { return Dest; }
+
+#include <cstring>
+
+namespace {
+
+bool IsTrailingSpace(char C) {
+  return C == ' ' || C == '\t' || C == '\r' || C == '\n';
+}
+
+// A leading carriage return or line feed is kept: only blanks and tabs are skipped.
+bool IsLeadingSpace(char C) {
+  return C == ' ' || C == '\t';
+}
+
+// Appends Length bytes of Source to the text of Used bytes in Buffer (of TextSize bytes),
+// keeping at most TextSize - 1 characters. Returns the new length.
+std::size_t AppendBounded(char* Buffer, std::size_t Used, const char* Source, std::size_t Length) {
+  const std::size_t Room = TextSize - 1 - Used;
+  const std::size_t Count = Length < Room ? Length : Room;
+  std::memcpy(Buffer + Used, Source, Count);
+  Buffer[Used + Count] = '\0';
+  return Used + Count;
+}
+
+}  // namespace
+
+char* StrTrim(char* String) {
+  std::size_t Length = std::strlen(String);
+  while (Length > 0 && IsTrailingSpace(String[Length - 1])) --Length;
+  String[Length] = '\0';
+
+  char* First = String;
+  while (IsLeadingSpace(*First)) ++First;
+  return First;
+}
+
+char* StrReplace(char* String, const char* Find, const char* Replace) {
+  const std::size_t FindLength = std::strlen(Find);
+  if (FindLength == 0) return String;  // nothing to look for; also avoids an endless search
+
+  char Scratch[TextSize];
+  std::memset(Scratch, 0, sizeof Scratch);
+  const std::size_t ReplaceLength = std::strlen(Replace);
+  std::size_t Used = 0;
+
+  const char* Rest = String;
+  for (const char* Match = std::strstr(Rest, Find); Match != nullptr;
+       Match = std::strstr(Rest, Find)) {
+    Used = AppendBounded(Scratch, Used, Rest, static_cast<std::size_t>(Match - Rest));
+    Used = AppendBounded(Scratch, Used, Replace, ReplaceLength);
+    Rest = Match + FindLength;  // search on in the original text, never in the insert
+  }
+  AppendBounded(Scratch, Used, Rest, std::strlen(Rest));
+
+  std::memcpy(String, Scratch, std::strlen(Scratch) + 1);
+  return String;
+}
+
+char* StrCopy(char* Dest, const char* Source, std::size_t DestSize) {
+  if (DestSize == 0) return Dest;
+  const std::size_t Length = strnlen(Source, DestSize - 1);
+  std::memmove(Dest, Source, Length);
+  Dest[Length] = '\0';
+  return Dest;
+}
+
+char* StrAppend(char* Dest, const char* Source, std::size_t DestSize) {
+  const std::size_t Used = strnlen(Dest, DestSize);
+  if (Used >= DestSize) return Dest;  // no terminator inside the buffer: leave it alone
+  StrCopy(Dest + Used, Source, DestSize - Used);
+  return Dest;
+}

@@ -1,0 +1,162 @@
+// Tests of the in-place text helpers: trimming, placeholder replacement, bounded copies.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "common/Common.h"
+
+namespace {
+
+// A text buffer of the program's usual size, with guard bytes on both sides so a write
+// before or after it shows up.
+struct GuardedText {
+  static constexpr char Guard = '#';
+  std::vector<char> Storage = std::vector<char>(TextSize + 32, Guard);
+  char* Text() { return Storage.data() + 16; }
+  void Set(const std::string& Value) { std::memcpy(Text(), Value.c_str(), Value.size() + 1); }
+  bool GuardsIntact() const {
+    for (std::size_t I = 0; I < 16; ++I) {
+      if (Storage[I] != Guard || Storage[Storage.size() - 1 - I] != Guard) return false;
+    }
+    return true;
+  }
+};
+
+TEST(StrTrimTest, CutsTrailingWhiteSpaceAndSkipsLeadingBlanksAndTabs) {
+  char Line[] = " \t KEY=value \t\r\n";
+  char* Result = StrTrim(Line);
+  EXPECT_STREQ(Result, "KEY=value");
+  EXPECT_EQ(Result, Line + 3);
+}
+
+TEST(StrTrimTest, KeepsLeadingCarriageReturnAndLineFeed) {
+  char Line[] = "\r\n text";
+  EXPECT_STREQ(StrTrim(Line), "\r\n text");
+}
+
+TEST(StrTrimTest, AllBlanksAndEmptyTextGiveEmptyText) {
+  char Blanks[] = " \t \r\n";
+  EXPECT_STREQ(StrTrim(Blanks), "");
+
+  GuardedText Empty;
+  Empty.Set("");
+  char* Result = StrTrim(Empty.Text());
+  EXPECT_EQ(Result, Empty.Text());
+  EXPECT_STREQ(Result, "");
+  EXPECT_TRUE(Empty.GuardsIntact());
+}
+
+TEST(StrTrimTest, InnerWhiteSpaceStays) {
+  char Line[] = "a \t b";
+  EXPECT_STREQ(StrTrim(Line), "a \t b");
+}
+
+TEST(StrReplaceTest, ReplacesEveryOccurrenceInPlace) {
+  char Text[TextSize] = "a`b`c`";
+  EXPECT_EQ(StrReplace(Text, "`", ","), Text);
+  EXPECT_STREQ(Text, "a,b,c,");
+}
+
+TEST(StrReplaceTest, NoMatchLeavesTextUnchanged) {
+  char Text[TextSize] = "raspistill -o [FILE]";
+  StrReplace(Text, "[FILENAME]", "x");
+  EXPECT_STREQ(Text, "raspistill -o [FILE]");
+}
+
+TEST(StrReplaceTest, EmptyReplaceDeletesEveryOccurrence) {
+  char Text[TextSize] = "[ID]a[ID][ID]b";
+  StrReplace(Text, "[ID]", "");
+  EXPECT_STREQ(Text, "ab");
+}
+
+TEST(StrReplaceTest, AdjacentPlaceholdersAreEachReplaced) {
+  char Text[TextSize] = "[ID][ID]";
+  StrReplace(Text, "[ID]", "7");
+  EXPECT_STREQ(Text, "77");
+}
+
+TEST(StrReplaceTest, InsertedTextIsNotSearchedAgain) {
+  char Text[TextSize] = "x[A]y";
+  StrReplace(Text, "[A]", "[A][A]");
+  EXPECT_STREQ(Text, "x[A][A]y");
+}
+
+TEST(StrReplaceTest, MatchesAreCaseSensitive) {
+  char Text[TextSize] = "[id] [ID]";
+  StrReplace(Text, "[ID]", "1");
+  EXPECT_STREQ(Text, "[id] 1");
+}
+
+TEST(StrReplaceTest, EmptyFindChangesNothing) {
+  char Text[TextSize] = "unchanged";
+  EXPECT_EQ(StrReplace(Text, "", "x"), Text);
+  EXPECT_STREQ(Text, "unchanged");
+}
+
+TEST(StrReplaceTest, ReplaceMayComeFromTheTextItself) {
+  char Text[TextSize] = "ab";
+  StrReplace(Text, "a", Text);
+  EXPECT_STREQ(Text, "abb");
+}
+
+TEST(StrReplaceTest, LongResultIsCutAt4096WithinTheBuffer) {
+  GuardedText Buffer;
+  Buffer.Set(std::string(4000, 'x') + "[P]" + std::string(50, 'y'));
+  StrReplace(Buffer.Text(), "[P]", std::string(100, 'r').c_str());
+  const std::string Result(Buffer.Text());
+  ASSERT_EQ(Result.size(), 4096u);
+  EXPECT_EQ(Result, std::string(4000, 'x') + std::string(96, 'r'));
+  EXPECT_TRUE(Buffer.GuardsIntact());
+}
+
+TEST(StrReplaceTest, ResultOfExactly4096CharactersIsKeptWhole) {
+  GuardedText Buffer;
+  Buffer.Set(std::string(4095, 'x') + "#");
+  StrReplace(Buffer.Text(), "#", "ab");
+  EXPECT_EQ(std::string(Buffer.Text()), std::string(4095, 'x') + "a");
+
+  Buffer.Set(std::string(4094, 'x') + "#");
+  StrReplace(Buffer.Text(), "#", "ab");
+  EXPECT_EQ(std::string(Buffer.Text()), std::string(4094, 'x') + "ab");
+  EXPECT_TRUE(Buffer.GuardsIntact());
+}
+
+TEST(StrCopyTest, CopiesWholeTextThatFits) {
+  char Dest[8] = "old";
+  EXPECT_EQ(StrCopy(Dest, "new", sizeof Dest), Dest);
+  EXPECT_STREQ(Dest, "new");
+}
+
+TEST(StrCopyTest, CutsLongTextAndTerminates) {
+  char Dest[8];
+  std::memset(Dest, 'z', sizeof Dest);
+  StrCopy(Dest, "0123456789", 5);
+  EXPECT_STREQ(Dest, "0123");
+  EXPECT_EQ(Dest[5], 'z');
+}
+
+TEST(StrCopyTest, ZeroSizeWritesNothing) {
+  char Dest[2] = {'q', 'q'};
+  StrCopy(Dest, "abc", 0);
+  EXPECT_EQ(Dest[0], 'q');
+}
+
+TEST(StrAppendTest, AppendsAndCutsToFit) {
+  char Dest[8] = "abc";
+  StrAppend(Dest, "de", sizeof Dest);
+  EXPECT_STREQ(Dest, "abcde");
+  StrAppend(Dest, "fghij", sizeof Dest);
+  EXPECT_STREQ(Dest, "abcdefg");
+  StrAppend(Dest, "x", sizeof Dest);
+  EXPECT_STREQ(Dest, "abcdefg");
+}
+
+TEST(StrAppendTest, UnterminatedDestinationIsLeftAlone) {
+  char Dest[4] = {'a', 'b', 'c', 'd'};
+  StrAppend(Dest, "x", sizeof Dest);
+  EXPECT_EQ(std::string(Dest, 4), "abcd");
+}
+
+}  // namespace
