@@ -1,5 +1,125 @@
+// Key input: gathers the bytes pending on standard input, merges in the push buttons and
+// damps a held key so it repeats only after a pause.
 #include "app/KeyInput.h"
-const std::int32_t GPIO_Key[ButtonKeyCount] = {};
+
+#include "app/Globals.h"
+#include "app/Platform.h"
+
+// Cursor up, left, right, down, Enter, Space; buttons 7 and 8 have no key.
+const std::int32_t GPIO_Key[ButtonKeyCount] = {
+    0x00414F1B,  // ESC "O" "A"
+    0x00444F1B,  // ESC "O" "D"
+    0x00434F1B,  // ESC "O" "C"
+    0x00424F1B,  // ESC "O" "B"
+    0x0000000A,  // line feed
+    0x00000020,  // blank
+    -1,         -1,
+};
+
 int KeyWaitLimitMs = 1500;
-int GetKeys(char* Buffer, char, char) { Buffer[0] = 0; return 0; }
-void ResetKeyRepeat() {}
+
+namespace {
+
+constexpr int KeyRestPeriod = 10;
+constexpr int ButtonCodeBytes = 4;
+// Room is always kept for the terminator and a button's code after the stored bytes.
+constexpr int MaxStoredBytes = KeyBufferSize - 1 - ButtonCodeBytes;
+// How long one wait for a pending byte lasts while a reply is awaited.
+constexpr int WaitStepMs = 50;
+// Buttons are read from the first level register, which covers pins 0 to 31.
+constexpr std::uint32_t HighestButtonPin = 31;
+
+unsigned char LastKey = 0;
+std::int32_t KeyPeriod = KeyRestPeriod;
+
+// Reads one pending byte, or, when a wait is allowed, waits in short steps for one. The
+// waited time is counted in steps, so input at end-of-file cannot keep it spinning.
+bool NextByte(bool MayWait, int* WaitedMs, unsigned char* Byte) {
+  for (;;) {
+    if (Platform.ReadInputByte(Byte) == 1) return true;
+    if (!MayWait || *WaitedMs >= KeyWaitLimitMs) return false;
+    Platform.WaitForInput(WaitStepMs);
+    *WaitedMs += WaitStepMs;
+  }
+}
+
+// Drops bytes until FromChar arrives; false when it did not arrive in time.
+bool SkipToFromChar(unsigned char FromChar, int* WaitedMs) {
+  unsigned char Byte = 0;
+  while (NextByte(true, WaitedMs, &Byte)) {
+    if (Byte == FromChar) return true;
+  }
+  return false;
+}
+
+// Stores bytes from position Count on: all that is pending (ToChar 0) or up to and
+// including ToChar. Input that does not fit stays pending for the next call.
+int CollectBytes(char* Buffer, int Count, unsigned char ToChar, int* WaitedMs) {
+  bool Waiting = ToChar != 0;
+  unsigned char Byte = 0;
+  while (Count < MaxStoredBytes && NextByte(Waiting, WaitedMs, &Byte)) {
+    Buffer[Count++] = static_cast<char>(Byte);
+    if (Waiting && Byte == ToChar) break;
+  }
+  return Count;
+}
+
+void WriteKeyCode(char* Destination, std::int32_t Code) {
+  std::uint32_t Bits = static_cast<std::uint32_t>(Code);
+  for (int Index = 0; Index < ButtonCodeBytes; ++Index) {
+    Destination[Index] = static_cast<char>((Bits >> (8 * Index)) & 0xFFu);
+  }
+}
+
+// Writes the code of every pressed button at Count, so the highest pressed one wins.
+// Buttons without a key code and pins the level register cannot show are skipped.
+void MergeButtons(char* Buffer, int Count) {
+  if (GPIO == nullptr) return;
+  for (int Index = 0; Index < ButtonKeyCount; ++Index) {
+    std::uint32_t Pin = static_cast<std::uint32_t>(ThisConfig.Switch[Index]);
+    if (Pin > HighestButtonPin || GPIO_Key[Index] == -1) continue;
+    if (GPIO_GetLevel(GPIO, Pin) == 0) WriteKeyCode(Buffer + Count, GPIO_Key[Index]);
+  }
+}
+
+// A held key passes once, is dropped on the nine calls after, then passes every call.
+void DampRepeat(char* Buffer) {
+  unsigned char First = static_cast<unsigned char>(Buffer[0]);
+  if (First == 0) {
+    LastKey = 0;
+    KeyPeriod = KeyRestPeriod;
+  } else if (First == LastKey) {
+    --KeyPeriod;
+    if (KeyPeriod > 0) {
+      Buffer[0] = 0;
+    } else {
+      LastKey = 0;
+      KeyPeriod = 1;
+    }
+  } else {
+    LastKey = First;
+  }
+}
+
+}  // namespace
+
+int GetKeys(char* Buffer, char FromChar, char ToChar) {
+  int Count = 0;
+  int WaitedMs = 0;
+  unsigned char From = static_cast<unsigned char>(FromChar);
+  bool Started = true;
+  if (From != 0) {
+    Started = SkipToFromChar(From, &WaitedMs);
+    if (Started) Buffer[Count++] = FromChar;
+  }
+  if (Started) Count = CollectBytes(Buffer, Count, static_cast<unsigned char>(ToChar), &WaitedMs);
+  Buffer[Count] = 0;
+  MergeButtons(Buffer, Count);
+  DampRepeat(Buffer);
+  return Count;
+}
+
+void ResetKeyRepeat() {
+  LastKey = 0;
+  KeyPeriod = KeyRestPeriod;
+}

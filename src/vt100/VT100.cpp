@@ -1,3 +1,83 @@
+// Terminal-size query through the VT100 cursor-position report, with a fallback for a
+// terminal that does not answer.
 #include "vt100/VT100.h"
-void GetSizeVT100(int* W, int* H) { *W = 80; *H = 24; }
-int GetValueVT100(const char*, char) { return 0; }
+
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+
+#include "app/KeyInput.h"
+#include "app/Platform.h"
+
+TerminalSizeSource FallbackTerminalSize = KernelTerminalSize;
+
+namespace {
+
+constexpr char Esc = 27;
+constexpr unsigned CursorMoveFar = 255;
+
+int CapReported(int Value) {
+  return Value > LargestReportedSize ? LargestReportedSize : Value;
+}
+
+bool WindowSizeOf(int File, int* Width, int* Height) {
+  winsize Size{};
+  if (ioctl(File, TIOCGWINSZ, &Size) != 0) return false;
+  if (Size.ws_col == 0 || Size.ws_row == 0) return false;
+  *Width = Size.ws_col;
+  *Height = Size.ws_row;
+  return true;
+}
+
+void UseFallbackSize(int* Width, int* Height) {
+  int KnownWidth = 0;
+  int KnownHeight = 0;
+  if (FallbackTerminalSize != nullptr && FallbackTerminalSize(&KnownWidth, &KnownHeight) &&
+      KnownWidth > 0 && KnownHeight > 0) {
+    *Width = CapReported(KnownWidth);
+    *Height = CapReported(KnownHeight);
+    return;
+  }
+  *Width = DefaultTerminalWidth;
+  *Height = DefaultTerminalHeight;
+}
+
+}  // namespace
+
+bool KernelTerminalSize(int* Width, int* Height) {
+  return WindowSizeOf(STDOUT_FILENO, Width, Height) || WindowSizeOf(STDIN_FILENO, Width, Height);
+}
+
+void GetSizeVT100(int* DisplayWidth, int* DisplayHeight) {
+  WriteFormatted("%c[%uB", Esc, CursorMoveFar);
+  WriteFormatted("%c[%uC", Esc, CursorMoveFar);
+  WriteFormatted("%c[6n", Esc);
+  char Reply[KeyBufferSize];
+  int Count = GetKeys(Reply, Esc, 'R');
+  if (Count > 0 && Reply[Count - 1] == 'R') {
+    // The repeat damping may blank the first byte; it is always the ESC that began the
+    // reply, and the parser needs the text whole.
+    Reply[0] = Esc;
+    *DisplayHeight = GetValueVT100(Reply, '[');
+    *DisplayWidth = GetValueVT100(Reply, ';');
+  } else {
+    UseFallbackSize(DisplayWidth, DisplayHeight);
+  }
+  WriteFormatted("%c[H", Esc);
+}
+
+int GetValueVT100(const char* Buffer, char StartChar) {
+  // A zero StartChar would find the terminator and read past the text.
+  if (Buffer == nullptr || StartChar == 0) return 0;
+  const char* Start = std::strchr(Buffer, StartChar);
+  if (Start == nullptr) return 0;
+  // Read as atoi reads, but a number beyond int is held at its limit instead of
+  // overflowing.
+  long Value = std::strtol(Start + 1, nullptr, 10);
+  if (Value > INT_MAX) return INT_MAX;
+  if (Value < INT_MIN) return INT_MIN;
+  return static_cast<int>(Value);
+}
