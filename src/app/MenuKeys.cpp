@@ -1,3 +1,166 @@
+// Menu keys: walking the menus, committing selections, power actions, capture start/stop.
 #include "app/MenuKeys.h"
-void HandleMenuKeys(char*) {}
-void RunPowerAction(const char*) {}
+
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+
+#include "app/Capture.h"
+#include "app/Globals.h"
+#include "app/Shell.h"
+
+namespace {
+
+constexpr char SpaceKey = ' ';
+constexpr char EnterKey = '\n';
+constexpr char EscapeKey = 27;
+constexpr char UpKey = 'A';
+constexpr char DownKey = 'B';
+constexpr char RightKey = 'C';
+constexpr char LeftKey = 'D';
+
+constexpr int LastMenu = MenuCount - 1;
+constexpr int LastItem = MenuEntryCount - 1;
+constexpr const char* SleepPrefix = "SLEEP ";
+constexpr std::size_t SleepPrefixLength = 6;
+
+// True when the key text starts with the arrow sequence ESC "O" Letter. The text is
+// zero-terminated, so the comparison stops at its end.
+bool IsArrow(const char* Keys, char Letter) {
+  return Keys[0] == EscapeKey && Keys[1] == 'O' && Keys[2] == Letter;
+}
+
+bool IsMenuIndex(int Menu) {
+  return Menu >= 0 && Menu <= LastMenu;
+}
+bool IsEntryIndex(int Entry) {
+  return Entry >= 0 && Entry <= LastItem;
+}
+
+// Label of entry Entry of menu Menu (entry 0 is the title); null when absent or when the
+// indexes lie outside the tables.
+const char* MenuLabel(int Menu, int Entry) {
+  if (!IsMenuIndex(Menu) || !IsEntryIndex(Entry)) return nullptr;
+  return ThisConfig.Menu[Menu][Entry];
+}
+
+// Value of entry Entry of menu Menu (entry 0 is the keyword); null as for MenuLabel.
+const char* MenuEntryValue(int Menu, int Entry) {
+  if (!IsMenuIndex(Menu) || !IsEntryIndex(Entry)) return nullptr;
+  return ThisConfig.MenuValue[Menu][Entry];
+}
+
+// Any key but Space only ends the large preview: the key is consumed and the tick's
+// watchdog starts the small preview (and requests the redraw) on its next run.
+bool EndLargePreview(char* Keys) {
+  if (Keys[0] == 0 || Keys[0] == SpaceKey || ThisConfigSave.PreviewSize == 0) return false;
+  Keys[0] = 0;
+  ThisConfigSave.PreviewSize = 0;
+  StopCameraTools();
+  return true;
+}
+
+void PressSpace() {
+  StopCameraTools();
+  if (ThisConfigSave.Mode == ModeRecording) {
+    ThisConfigSave.Mode = ModeIdle;
+  } else {
+    StartCapture();
+  }
+  Refresh = FlagSet;
+}
+
+// Enter commits the shown item. On the power menu the item's value is an action; on any
+// other menu (a menu without keyword included) the tools stop so the tick restarts the
+// preview with the new selection.
+void PressEnter() {
+  const int MenuPos = ThisConfigSave.MenuPos;
+  if (IsMenuIndex(MenuPos)) ThisConfigSave.MenuSelection[MenuPos] = ThisConfigSave.MenuItemPos;
+  const char* Keyword = MenuEntryValue(MenuPos, 0);
+  if (Keyword != nullptr && std::strcmp(Keyword, "POWER") == 0) {
+    RunPowerAction(MenuEntryValue(MenuPos, ThisConfigSave.MenuItemPos));
+  } else {
+    StopCameraTools();
+    ThisConfigSave.Mode = ModeIdle;
+  }
+  Refresh = FlagSet;
+}
+
+void PressRight() {
+  const int Next = ThisConfigSave.MenuItemPos + 1;
+  if (Next > LastItem || MenuLabel(ThisConfigSave.MenuPos, Next) == nullptr) return;
+  ThisConfigSave.MenuItemPos = Next;
+  Refresh = FlagSet;
+}
+
+void PressLeft() {
+  if (ThisConfigSave.MenuItemPos - 1 < 1) return;
+  ThisConfigSave.MenuItemPos -= 1;
+  Refresh = FlagSet;
+}
+
+// Shows menu Menu with its committed item, so an uncommitted item is forgotten.
+void ShowMenu(int Menu) {
+  ThisConfigSave.MenuPos = Menu;
+  ThisConfigSave.MenuItemPos = ThisConfigSave.MenuSelection[Menu];
+  Refresh = FlagSet;
+}
+
+void PressUp() {
+  const int MenuPos = ThisConfigSave.MenuPos;
+  if (MenuPos - 1 < 0) return;
+  // A position beyond the table (a state file from elsewhere) moves to the last menu.
+  ShowMenu(MenuPos - 1 > LastMenu ? LastMenu : MenuPos - 1);
+}
+
+void PressDown() {
+  const int Next = ThisConfigSave.MenuPos + 1;
+  if (Next < 0 || Next > LastMenu || MenuLabel(Next, 0) == nullptr) return;
+  ShowMenu(Next);
+}
+
+// The number after "SLEEP ", read like atoi but saturated to int; a negative period
+// cannot be a sleep time and counts as 0 (never sleep).
+int ParseSleepPeriod(const char* Text) {
+  if (std::strcmp(Text, "OFF") == 0) return 0;
+  long Number = std::strtol(Text, nullptr, 10);
+  if (Number < 0) return 0;
+  if (Number > INT_MAX) return INT_MAX;
+  return static_cast<int>(Number);
+}
+
+}  // namespace
+
+void HandleMenuKeys(char* Keys) {
+  if (Keys == nullptr || EndLargePreview(Keys)) return;
+  if (Keys[0] == SpaceKey) {
+    PressSpace();
+  } else if (Keys[0] == EnterKey) {
+    PressEnter();
+  } else if (IsArrow(Keys, RightKey)) {
+    PressRight();
+  } else if (IsArrow(Keys, LeftKey)) {
+    PressLeft();
+  } else if (IsArrow(Keys, UpKey)) {
+    PressUp();
+  } else if (IsArrow(Keys, DownKey)) {
+    PressDown();
+  }
+}
+
+void RunPowerAction(const char* Value) {
+  if (Value == nullptr) return;  // an item without a value has no action
+  if (std::strcmp(Value, "OFF") == 0) {
+    ExitFlag = FlagSet;
+  } else if (std::strcmp(Value, "HIDE MENU") == 0) {
+    ThisConfigSave.PreviewSize = 1;
+    StopCameraTools();
+  } else if (std::strcmp(Value, "LED OFF") == 0) {
+    ClearOutSwitch(ThisConfig.GPIO_LED);
+  } else if (std::strcmp(Value, "LED ON") == 0) {
+    SetOutSwitch(ThisConfig.GPIO_LED);
+  } else if (std::strncmp(Value, SleepPrefix, SleepPrefixLength) == 0) {
+    ThisConfigSave.SleepPeriod = ParseSleepPeriod(Value + SleepPrefixLength);
+    SleepCount = SleepTicksFor(ThisConfigSave.SleepPeriod);
+  }
+}

@@ -1,0 +1,266 @@
+// Command templates: menu placeholders, capture steps and their order, the capture number.
+#include <unistd.h>
+
+#include <climits>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <initializer_list>
+#include <string>
+#include <vector>
+
+#include "TestSupport.h"
+#include "app/Capture.h"
+#include "app/Globals.h"
+
+namespace {
+
+class ExpansionTest : public testsupport::HarrowlightTest {
+ protected:
+  void SetUp() override {
+    HarrowlightTest::SetUp();
+    for (auto& Selection : ThisConfigSave.MenuSelection) Selection = 1;
+  }
+
+  // Menu i's keyword and values; null entries stay absent.
+  static void Values(int Menu, std::initializer_list<const char*> Texts) {
+    int Entry = 0;
+    for (const char* Text : Texts) {
+      ThisConfig.MenuValue[Menu][Entry++] = Text ? testsupport::HeapText(Text) : nullptr;
+    }
+  }
+
+  static std::string Expand(const std::string& Command) {
+    std::vector<char> Buffer(TextSize, '\0');
+    std::strncpy(Buffer.data(), Command.c_str(), TextSize - 1);
+    ExpandMenuPlaceholders(Buffer.data());
+    return Buffer.data();
+  }
+};
+
+TEST_F(ExpansionTest, MenuPlaceholderBecomesKeywordBlankAndCommittedValue) {
+  Values(0, {"-ex", "auto", "night"});
+  ThisConfigSave.MenuSelection[0] = 2;
+  ThisConfigSave.MenuItemPos = 1;  // only the committed item counts
+  EXPECT_EQ(Expand("raspistill [0] -o x [0]"), "raspistill -ex night -o x -ex night");
+}
+
+TEST_F(ExpansionTest, VoidRemovesKeywordAndValueButKeepsSurroundingBlanks) {
+  Values(0, {"-ifx", "VOID"});
+  EXPECT_EQ(Expand("a [0] b"), "a  b");
+}
+
+TEST_F(ExpansionTest, ItemWithoutValueGivesKeywordAndBlank) {
+  Values(0, {"-vf", "x"});
+  ThisConfigSave.MenuSelection[0] = 5;
+  EXPECT_EQ(Expand("a [0]b"), "a -vf b");
+}
+
+TEST_F(ExpansionTest, SelectionOutsideTheTableCountsAsNoValue) {
+  Values(0, {"-a", "x"});
+  Values(1, {"-b", "y"});
+  Values(2, {"-c", "z"});
+  ThisConfigSave.MenuSelection[0] = -1;
+  ThisConfigSave.MenuSelection[1] = 64;
+  ThisConfigSave.MenuSelection[2] = INT_MAX;
+  EXPECT_EQ(Expand("[0]|[1]|[2]"), "-a |-b |-c ");
+}
+
+TEST_F(ExpansionTest, MenuOneAndMenuTenHaveDistinctPlaceholders) {
+  for (int Menu = 0; Menu <= 10; ++Menu) {
+    std::string Keyword = "k" + std::to_string(Menu);
+    std::string Value = "v" + std::to_string(Menu);
+    Values(Menu, {Keyword.c_str(), Value.c_str()});
+  }
+  EXPECT_EQ(Expand("[1] [10] [0]"), "k1 v1 k10 v10 k0 v0");
+}
+
+TEST_F(ExpansionTest, ExpansionEndsAtTheFirstMenuWithoutKeyword) {
+  Values(0, {"-a", "x"});
+  Values(2, {"-c", "z"});
+  EXPECT_EQ(Expand("[0] [1] [2]"), "-a x [1] [2]");
+}
+
+TEST_F(ExpansionTest, ValueMayHoldHigherMenuPlaceholdersButNotLowerOnes) {
+  Values(0, {"-a", "x"});
+  Values(1, {"-b", "[0]/[2]"});
+  Values(2, {"-c", "z"});
+  EXPECT_EQ(Expand("[1]"), "-b [0]/-c z");
+}
+
+TEST_F(ExpansionTest, PreviewSizeFollowsTheHiddenMenu) {
+  std::strcpy(ThisConfig.PreviewSmall, "-p 0,0,320,240");
+  std::strcpy(ThisConfig.PreviewLarge, "-f");
+  Values(0, {"-x", "[PREVIEW_SIZE]"});
+  EXPECT_EQ(Expand("[PREVIEW_SIZE] [0]"), "-p 0,0,320,240 -x -p 0,0,320,240");
+  ThisConfigSave.PreviewSize = 1;
+  EXPECT_EQ(Expand("[PREVIEW_SIZE] [0]"), "-f -x -f");
+}
+
+TEST_F(ExpansionTest, LongExpansionIsCutAt4096WithoutOverrun) {
+  std::string Long(3000, 'v');
+  Values(0, {"-k", Long.c_str()});
+  constexpr char Canary = 0x5a;
+  std::vector<char> Memory(TextSize + 64, Canary);
+  std::strcpy(Memory.data(), "[0][0]");
+  ExpandMenuPlaceholders(Memory.data());
+  EXPECT_EQ(std::strlen(Memory.data()), TextSize - 1);
+  for (std::size_t i = TextSize; i < Memory.size(); ++i) ASSERT_EQ(Memory[i], Canary) << i;
+}
+
+// The capture writes CONFIG.DAT into the current directory, so each test runs in its own.
+class CaptureTest : public ExpansionTest {
+ protected:
+  void SetUp() override {
+    ExpansionTest::SetUp();
+    char Template[] = "/tmp/harrowlight-capture-XXXXXX";
+    ASSERT_NE(mkdtemp(Template), nullptr);
+    WorkDirectory = Template;
+    char Previous[4096];
+    ASSERT_NE(getcwd(Previous, sizeof Previous), nullptr);
+    PreviousDirectory = Previous;
+    ASSERT_EQ(chdir(WorkDirectory.c_str()), 0);
+    ThisConfigSave.ID = 1;
+    world().Clock = testsupport::LocalTime(2014, 3, 5, 7, 8, 9);
+  }
+  void TearDown() override {
+    if (!PreviousDirectory.empty()) (void)chdir(PreviousDirectory.c_str());
+    std::remove((WorkDirectory + "/CONFIG.DAT").c_str());
+    rmdir(WorkDirectory.c_str());
+    ExpansionTest::TearDown();
+  }
+
+  // One "EXEC" menu as menu Menu, committed to the template.
+  static void ExecMenu(int Menu, const char* Template) { Values(Menu, {"EXEC", Template}); }
+
+  std::string Capture() {
+    StartCapture();
+    return world().Commands.empty() ? std::string("<none>") : world().Commands.back();
+  }
+
+  std::string WorkDirectory;
+  std::string PreviousDirectory;
+};
+
+TEST_F(CaptureTest, RunsTheCommittedTemplateOfTheFirstExecMenu) {
+  ExecMenu(1, "first");
+  ExecMenu(2, "second");
+  EXPECT_EQ(Capture(), "first");
+  EXPECT_EQ(world().Commands.size(), 1u);
+  EXPECT_EQ(ThisConfigSave.Mode, ModeRecording);
+  EXPECT_EQ(Refresh, FlagSet);
+}
+
+TEST_F(CaptureTest, MenusWithoutKeywordDoNotEndTheTemplateSearch) {
+  ExecMenu(5, "raspivid -t 0 &");
+  EXPECT_EQ(Capture(), "raspivid -t 0 &");
+}
+
+TEST_F(CaptureTest, WithoutExecMenuAnEmptyCommandStillCounts) {
+  Values(0, {"-ex", "auto"});
+  EXPECT_EQ(Capture(), "");
+  EXPECT_EQ(ThisConfigSave.Mode, ModeRecording);
+  EXPECT_EQ(ThisConfigSave.ID, 2);
+}
+
+TEST_F(CaptureTest, ExecItemWithoutValueGivesAnEmptyCommand) {
+  ExecMenu(0, "unused");
+  ThisConfigSave.MenuSelection[0] = 9;
+  EXPECT_EQ(Capture(), "");
+  EXPECT_EQ(ThisConfigSave.Mode, ModeRecording);
+}
+
+TEST_F(CaptureTest, BackquotesBecomeCommasInTheTemplateOnly) {
+  Values(0, {"-x", "a`b"});
+  ExecMenu(1, "raspistill -p 0`0 [0]");
+  EXPECT_EQ(Capture(), "raspistill -p 0,0 -x a`b");
+}
+
+TEST_F(CaptureTest, PlayWithATrailingBlankIsRunAsACommand) {
+  ExecMenu(0, "PLAY ");
+  EXPECT_EQ(Capture(), "PLAY ");
+  EXPECT_EQ(ThisConfigSave.Mode, ModeRecording);
+  EXPECT_EQ(ThisConfigSave.ID, 2);
+}
+
+TEST_F(CaptureTest, PlayOpensTheListInsteadOfCapturing) {
+  ExecMenu(0, "PLAY");
+  std::strcpy(ThisConfig.Directory, (WorkDirectory + "/").c_str());
+  StartCapture();
+  EXPECT_TRUE(world().Commands.empty());
+  EXPECT_EQ(ThisConfigSave.ID, 1);
+  EXPECT_EQ(ThisConfigSave.Mode, ModePlayList);
+  EXPECT_EQ(Refresh, FlagSet);
+}
+
+TEST_F(CaptureTest, FileNameJoinsDirectoryAndPatternThenGetsDateAndNumber) {
+  std::strcpy(ThisConfig.Directory, "/home/pi/DCIM/");
+  std::strcpy(ThisConfig.Filename, "IMG_[YEAR][MONTH][DAY]_[HOUR][MINUTE][SECOND]_[ID]_[0].jpg");
+  Values(0, {"-ex", "auto"});
+  ExecMenu(1, "raspistill [0] -o [FILENAME] &");
+  EXPECT_EQ(Capture(), "raspistill -ex auto -o /home/pi/DCIM/IMG_20140305_070809_000001_[0].jpg &");
+}
+
+TEST_F(CaptureTest, PlaceholdersBroughtInByMenuValuesAreExpanded) {
+  std::strcpy(ThisConfig.Directory, "/d/");
+  std::strcpy(ThisConfig.Filename, "f");
+  std::strcpy(ThisConfig.PreviewSmall, "-p 1");
+  Values(0, {"-o", "[FILENAME]_[YEAR]-[MONTH]_[ID] [PREVIEW_SIZE]"});
+  ExecMenu(1, "cam [0]");
+  EXPECT_EQ(Capture(), "cam -o /d/f_2014-03_000001 -p 1");
+}
+
+TEST_F(CaptureTest, CaptureNumberIsPaddedToSixDigitsAndNeverCut) {
+  ExecMenu(0, "n=[ID]");
+  EXPECT_EQ(Capture(), "n=000001");
+  EXPECT_EQ(ThisConfigSave.ID, 2);
+  ThisConfigSave.ID = 1234567;
+  EXPECT_EQ(Capture(), "n=1234567");
+}
+
+TEST_F(CaptureTest, SameNumberTwiceAndOneIncrementPerCapture) {
+  ExecMenu(0, "[ID] [ID]");
+  ThisConfigSave.ID = 41;
+  EXPECT_EQ(Capture(), "000041 000041");
+  EXPECT_EQ(ThisConfigSave.ID, 42);
+}
+
+TEST_F(CaptureTest, NumberCountsOnPastTheSignedLimit) {
+  ExecMenu(0, "[ID]");
+  ThisConfigSave.ID = INT_MAX;
+  EXPECT_EQ(Capture(), "2147483647");
+  EXPECT_EQ(Capture(), "2147483648");
+}
+
+TEST_F(CaptureTest, NewNumberIsSavedToTheStateFile) {
+  ExecMenu(0, "[ID]");
+  Capture();
+  std::FILE* File = std::fopen("CONFIG.DAT", "rb");
+  ASSERT_NE(File, nullptr);
+  unsigned char Bytes[4] = {};
+  EXPECT_EQ(std::fread(Bytes, 1, sizeof Bytes, File), sizeof Bytes);
+  std::fclose(File);
+  EXPECT_EQ(Bytes[0], 2);
+  EXPECT_EQ(Bytes[1] | Bytes[2] | Bytes[3], 0);
+}
+
+TEST_F(CaptureTest, DateFieldsAreZeroPaddedAndTheYearWhole) {
+  world().Clock = testsupport::LocalTime(987, 11, 25, 23, 59, 0);
+  ExecMenu(0, "[YEAR]/[MONTH]/[DAY] [HOUR]:[MINUTE]:[SECOND] [YEAR]");
+  EXPECT_EQ(Capture(), "0987/11/25 23:59:00 0987");
+}
+
+std::time_t TickingClock() {
+  // Every reading is one second later than the one before.
+  return testsupport::TheWorld().Clock++;
+}
+
+TEST_F(CaptureTest, DateAndTimeComeFromOneClockReading) {
+  world().Clock = testsupport::LocalTime(2014, 12, 31, 23, 59, 59);
+  Platform.Now = TickingClock;
+  ExecMenu(0, "[YEAR][MONTH][DAY][HOUR][MINUTE][SECOND]");
+  EXPECT_EQ(Capture(), "20141231235959");
+}
+
+}  // namespace

@@ -1,0 +1,393 @@
+// Menu keys: navigation bounds, commit, large preview, Space and the power actions.
+#include <unistd.h>
+
+#include <algorithm>
+#include <climits>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <initializer_list>
+#include <string>
+#include <vector>
+
+#include "TestSupport.h"
+#include "app/Globals.h"
+#include "app/MenuKeys.h"
+
+namespace {
+
+const std::string Right = "\x1bOC";
+const std::string Left = "\x1bOD";
+const std::string Up = "\x1bOA";
+const std::string Down = "\x1bOB";
+const std::vector<std::string> StopTools = {"killall -9 raspistill 2> /dev/null",
+                                            "killall -9 raspivid 2> /dev/null"};
+
+// Space saves CONFIG.DAT into the current directory, so each test runs in its own.
+class MenuKeysTest : public testsupport::HarrowlightTest {
+ protected:
+  void SetUp() override {
+    HarrowlightTest::SetUp();
+    char Template[] = "/tmp/harrowlight-keys-XXXXXX";
+    ASSERT_NE(mkdtemp(Template), nullptr);
+    WorkDirectory = Template;
+    char Previous[4096];
+    ASSERT_NE(getcwd(Previous, sizeof Previous), nullptr);
+    PreviousDirectory = Previous;
+    ASSERT_EQ(chdir(WorkDirectory.c_str()), 0);
+    for (auto& Selection : ThisConfigSave.MenuSelection) Selection = 1;
+    ThisConfigSave.MenuItemPos = 1;
+    ThisConfigSave.SleepPeriod = 1;
+  }
+  void TearDown() override {
+    if (!PreviousDirectory.empty()) (void)chdir(PreviousDirectory.c_str());
+    std::remove((WorkDirectory + "/CONFIG.DAT").c_str());
+    rmdir(WorkDirectory.c_str());
+    HarrowlightTest::TearDown();
+  }
+
+  // Menu i with a title and labels; null entries stay absent.
+  static void Labels(int Menu, std::initializer_list<const char*> Texts) {
+    int Entry = 0;
+    for (const char* Text : Texts) {
+      ThisConfig.Menu[Menu][Entry++] = Text ? testsupport::HeapText(Text) : nullptr;
+    }
+  }
+  static void Values(int Menu, std::initializer_list<const char*> Texts) {
+    int Entry = 0;
+    for (const char* Text : Texts) {
+      ThisConfig.MenuValue[Menu][Entry++] = Text ? testsupport::HeapText(Text) : nullptr;
+    }
+  }
+
+  // Two option menus and a power menu.
+  static void StandardMenus() {
+    Labels(0, {"Exposure", "Auto", "Night", "Sports"});
+    Values(0, {"-ex", "auto", "night", "sports"});
+    Labels(1, {"Effect", "None", "Sketch"});
+    Values(1, {"-ifx", "none", "sketch"});
+    Labels(2, {"Power", "Off", "Hide", "LED off", "LED on", "Sleep 5", "Sleep off", "Empty"});
+    Values(2, {"POWER", "OFF", "HIDE MENU", "LED OFF", "LED ON", "SLEEP 5", "SLEEP OFF"});
+  }
+
+  void Press(const std::string& Keys) {
+    KeyText = Keys;
+    KeyText.resize(KeyBuffer.size() - 1, '\0');
+    std::copy(KeyText.begin(), KeyText.end(), KeyBuffer.begin());
+    HandleMenuKeys(KeyBuffer.data());
+  }
+
+  std::vector<char> KeyBuffer = std::vector<char>(TextSize, '\0');
+  std::string KeyText;
+  std::string WorkDirectory;
+  std::string PreviousDirectory;
+};
+
+TEST_F(MenuKeysTest, RightAndLeftWalkItemsWithinTheMenu) {
+  StandardMenus();
+  Press(Right);
+  EXPECT_EQ(ThisConfigSave.MenuItemPos, 2);
+  EXPECT_EQ(Refresh, FlagSet);
+  Refresh = 0;
+  Press(Left);
+  EXPECT_EQ(ThisConfigSave.MenuItemPos, 1);
+  EXPECT_EQ(Refresh, FlagSet);
+  EXPECT_EQ(ThisConfigSave.MenuSelection[0], 1) << "moving never commits";
+}
+
+TEST_F(MenuKeysTest, EdgesOfTheMenuGridNeitherMoveNorRedraw) {
+  StandardMenus();
+  Press(Left);  // item 1
+  Press(Up);    // menu 0
+  ThisConfigSave.MenuItemPos = 3;
+  Press(Right);  // last item of menu 0
+  ThisConfigSave.MenuPos = 2;
+  ThisConfigSave.MenuItemPos = 1;
+  Press(Down);  // menu 3 has no title
+  EXPECT_EQ(ThisConfigSave.MenuPos, 2);
+  EXPECT_EQ(ThisConfigSave.MenuItemPos, 1);
+  EXPECT_EQ(Refresh, 0);
+}
+
+TEST_F(MenuKeysTest, RightStopsAtItem63OfAFullMenu) {
+  for (int Entry = 0; Entry < MenuEntryCount; ++Entry) {
+    ThisConfig.Menu[0][Entry] = testsupport::HeapText("x");
+  }
+  ThisConfigSave.MenuItemPos = 62;
+  Press(Right);
+  EXPECT_EQ(ThisConfigSave.MenuItemPos, 63);
+  Refresh = 0;
+  Press(Right);
+  EXPECT_EQ(ThisConfigSave.MenuItemPos, 63);
+  EXPECT_EQ(Refresh, 0);
+}
+
+TEST_F(MenuKeysTest, DownStopsAtMenu63WhenAllMenusExist) {
+  for (int Menu = 0; Menu < MenuCount; ++Menu) Labels(Menu, {"M", "a"});
+  ThisConfigSave.MenuPos = 63;
+  Press(Down);
+  EXPECT_EQ(ThisConfigSave.MenuPos, 63);
+  EXPECT_EQ(Refresh, 0);
+}
+
+TEST_F(MenuKeysTest, UpAndDownShowTheCommittedItem) {
+  StandardMenus();
+  ThisConfigSave.MenuSelection[1] = 2;
+  ThisConfigSave.MenuSelection[0] = 3;
+  Press(Down);
+  EXPECT_EQ(ThisConfigSave.MenuPos, 1);
+  EXPECT_EQ(ThisConfigSave.MenuItemPos, 2);
+  EXPECT_EQ(Refresh, FlagSet);
+  Refresh = 0;
+  Press(Up);
+  EXPECT_EQ(ThisConfigSave.MenuPos, 0);
+  EXPECT_EQ(ThisConfigSave.MenuItemPos, 3);
+  EXPECT_EQ(Refresh, FlagSet);
+}
+
+TEST_F(MenuKeysTest, UncommittedItemIsForgottenAfterRightDownUp) {
+  StandardMenus();
+  Press(Right);
+  Press(Down);
+  Press(Up);
+  EXPECT_EQ(ThisConfigSave.MenuPos, 0);
+  EXPECT_EQ(ThisConfigSave.MenuItemPos, 1);
+}
+
+TEST_F(MenuKeysTest, OnlyTheFirstKeyOfTheTextActs) {
+  StandardMenus();
+  Press(Right + Right);
+  EXPECT_EQ(ThisConfigSave.MenuItemPos, 2);
+  Press(Down + "\n");
+  EXPECT_EQ(ThisConfigSave.MenuPos, 1);
+  EXPECT_TRUE(world().Commands.empty()) << "the Enter after the arrow is ignored";
+}
+
+TEST_F(MenuKeysTest, MovesNeverStopToolsChangeModeOrSave) {
+  StandardMenus();
+  ThisConfigSave.Mode = ModePreview;
+  for (const std::string& Key : {Right, Left, Down, Up}) Press(Key);
+  EXPECT_TRUE(world().Commands.empty());
+  EXPECT_EQ(ThisConfigSave.Mode, ModePreview);
+}
+
+TEST_F(MenuKeysTest, UnknownAndIncompleteKeysDoNothing) {
+  StandardMenus();
+  for (const std::string& Key : {std::string("x"), std::string("\x1bO"), std::string("\x1b[C"),
+                                 std::string("\x1bOZ"), std::string("")}) {
+    Press(Key);
+  }
+  EXPECT_EQ(ThisConfigSave.MenuItemPos, 1);
+  EXPECT_EQ(ThisConfigSave.MenuPos, 0);
+  EXPECT_EQ(Refresh, 0);
+  EXPECT_TRUE(world().Commands.empty());
+}
+
+TEST_F(MenuKeysTest, PositionsOutsideTheTablesAreNeverIndexed) {
+  StandardMenus();
+  ThisConfigSave.MenuPos = 500;
+  ThisConfigSave.MenuItemPos = -7;
+  Press(Right);
+  Press(Down);
+  Press("\n");
+  EXPECT_EQ(ThisConfigSave.MenuPos, 500);
+  Press(Up);
+  EXPECT_EQ(ThisConfigSave.MenuPos, 63) << "up from beyond the table lands on the last menu";
+  EXPECT_EQ(ThisConfigSave.MenuItemPos, 1);
+}
+
+TEST_F(MenuKeysTest, EnterOnAnOptionMenuCommitsStopsToolsAndGoesIdle) {
+  StandardMenus();
+  ThisConfigSave.Mode = ModePreview;
+  Press(Right);
+  Press("\n");
+  EXPECT_EQ(ThisConfigSave.MenuSelection[0], 2);
+  EXPECT_EQ(ThisConfigSave.Mode, ModeIdle);
+  EXPECT_EQ(world().Commands, StopTools);
+  EXPECT_EQ(Refresh, FlagSet);
+}
+
+TEST_F(MenuKeysTest, EnterWithoutChangeStillStopsTools) {
+  StandardMenus();
+  ThisConfigSave.Mode = ModePreview;
+  Press("\n");
+  EXPECT_EQ(world().Commands, StopTools);
+  EXPECT_EQ(ThisConfigSave.Mode, ModeIdle);
+}
+
+TEST_F(MenuKeysTest, EnterOnAMenuWithoutKeywordActsLikeAnOptionMenu) {
+  Labels(0, {"Orphan", "a", "b"});
+  ThisConfigSave.Mode = ModePreview;
+  ThisConfigSave.MenuItemPos = 2;
+  Press("\n");
+  EXPECT_EQ(ThisConfigSave.MenuSelection[0], 2);
+  EXPECT_EQ(ThisConfigSave.Mode, ModeIdle);
+  EXPECT_EQ(world().Commands, StopTools);
+}
+
+TEST_F(MenuKeysTest, EnterOnAPowerItemWithoutValueOnlyCommits) {
+  StandardMenus();
+  ThisConfigSave.MenuPos = 2;
+  ThisConfigSave.MenuItemPos = 7;
+  ThisConfigSave.Mode = ModePreview;
+  Press("\n");
+  EXPECT_EQ(ThisConfigSave.MenuSelection[2], 7);
+  EXPECT_EQ(ThisConfigSave.Mode, ModePreview);
+  EXPECT_TRUE(world().Commands.empty());
+  EXPECT_EQ(ExitFlag, 0);
+  EXPECT_EQ(Refresh, FlagSet);
+}
+
+TEST_F(MenuKeysTest, EnterOnThePowerMenuCommitsAndRunsTheAction) {
+  StandardMenus();
+  ThisConfigSave.MenuPos = 2;
+  ThisConfigSave.MenuItemPos = 1;
+  ThisConfigSave.Mode = ModePreview;
+  Press("\n");
+  EXPECT_EQ(ExitFlag, FlagSet);
+  EXPECT_EQ(ThisConfigSave.MenuSelection[2], 1);
+  EXPECT_EQ(ThisConfigSave.Mode, ModePreview) << "a power action does not go idle";
+  EXPECT_TRUE(world().Commands.empty());
+  EXPECT_EQ(Refresh, FlagSet);
+}
+
+TEST_F(MenuKeysTest, SpaceWhileRecordingStopsTheCaptureWithoutSaving) {
+  StandardMenus();
+  ThisConfigSave.Mode = ModeRecording;
+  ThisConfigSave.ID = 9;
+  Press(" ");
+  EXPECT_EQ(world().Commands, StopTools);
+  EXPECT_EQ(ThisConfigSave.Mode, ModeIdle);
+  EXPECT_EQ(ThisConfigSave.ID, 9);
+  EXPECT_EQ(Refresh, FlagSet);
+}
+
+TEST_F(MenuKeysTest, SpaceInPreviewStopsToolsThenCaptures) {
+  Labels(0, {"Capture", "Still"});
+  Values(0, {"EXEC", "raspistill -o x.jpg &"});
+  ThisConfigSave.Mode = ModePreview;
+  ThisConfigSave.ID = 4;
+  Press(" ");
+  std::vector<std::string> Expected = StopTools;
+  Expected.push_back("raspistill -o x.jpg &");
+  EXPECT_EQ(world().Commands, Expected);
+  EXPECT_EQ(ThisConfigSave.Mode, ModeRecording);
+  EXPECT_EQ(ThisConfigSave.ID, 5);
+  EXPECT_EQ(Refresh, FlagSet);
+}
+
+TEST_F(MenuKeysTest, LargePreviewSwallowsTheFirstArrowOrEnter) {
+  StandardMenus();
+  ThisConfigSave.PreviewSize = 1;
+  ThisConfigSave.Mode = ModePreview;
+  Press(Right);
+  EXPECT_EQ(ThisConfigSave.MenuItemPos, 1);
+  EXPECT_EQ(ThisConfigSave.PreviewSize, 0);
+  EXPECT_EQ(KeyBuffer[0], '\0') << "the key is consumed";
+  EXPECT_EQ(world().Commands, StopTools);
+  EXPECT_EQ(Refresh, 0) << "the watchdog requests the redraw";
+  Press(Right);
+  EXPECT_EQ(ThisConfigSave.MenuItemPos, 2);
+
+  ThisConfigSave.PreviewSize = 1;
+  Press("\n");
+  EXPECT_EQ(ThisConfigSave.MenuSelection[0], 1) << "Enter only ended the large preview";
+  EXPECT_EQ(ThisConfigSave.Mode, ModePreview);
+}
+
+TEST_F(MenuKeysTest, LargePreviewLetsSpaceCaptureWithTheLargeSize) {
+  Labels(0, {"Capture", "Still"});
+  Values(0, {"EXEC", "raspistill [PREVIEW_SIZE] &"});
+  std::strcpy(ThisConfig.PreviewLarge, "-f");
+  std::strcpy(ThisConfig.PreviewSmall, "-p 0,0,320,240");
+  ThisConfigSave.PreviewSize = 1;
+  ThisConfigSave.Mode = ModePreview;
+  Press(" ");
+  ASSERT_EQ(world().Commands.size(), 3u);
+  EXPECT_EQ(world().Commands[2], "raspistill -f &");
+  EXPECT_EQ(ThisConfigSave.PreviewSize, 1);
+  EXPECT_EQ(ThisConfigSave.Mode, ModeRecording);
+}
+
+TEST_F(MenuKeysTest, EmptyKeyTextKeepsTheLargePreview) {
+  ThisConfigSave.PreviewSize = 1;
+  Press("");
+  EXPECT_EQ(ThisConfigSave.PreviewSize, 1);
+  EXPECT_TRUE(world().Commands.empty());
+}
+
+class PowerActionTest : public MenuKeysTest {};
+
+TEST_F(PowerActionTest, SleepSetsPeriodAndCountdown) {
+  RunPowerAction("SLEEP 5");
+  EXPECT_EQ(ThisConfigSave.SleepPeriod, 5);
+  EXPECT_EQ(SleepCount, 2000);
+  RunPowerAction("SLEEP OFF");
+  EXPECT_EQ(ThisConfigSave.SleepPeriod, 0);
+  EXPECT_EQ(SleepCount, 0);
+}
+
+TEST_F(PowerActionTest, SleepReadsTheNumberLikeAtoi) {
+  RunPowerAction("SLEEP  12min");
+  EXPECT_EQ(ThisConfigSave.SleepPeriod, 12);
+  RunPowerAction("SLEEP soon");
+  EXPECT_EQ(ThisConfigSave.SleepPeriod, 0);
+  EXPECT_EQ(SleepCount, 0);
+}
+
+TEST_F(PowerActionTest, NegativeSleepMeansNeverSleep) {
+  RunPowerAction("SLEEP -5");
+  EXPECT_EQ(ThisConfigSave.SleepPeriod, 0);
+  EXPECT_EQ(SleepCount, 0);
+}
+
+TEST_F(PowerActionTest, HugeSleepSaturatesInsteadOfOverflowing) {
+  RunPowerAction("SLEEP 99999999999999999999");
+  EXPECT_EQ(ThisConfigSave.SleepPeriod, INT_MAX);
+  EXPECT_GT(SleepCount, 0);
+  EXPECT_EQ(SleepCount, SleepTicksFor(INT_MAX));
+}
+
+TEST_F(PowerActionTest, TextsMustMatchExactly) {
+  ThisConfigSave.SleepPeriod = 3;
+  for (const char* Value : {"off", "SLEEP", "SLEEP5", "HIDE", "LED", " OFF", "OFF "}) {
+    RunPowerAction(Value);
+  }
+  RunPowerAction(nullptr);
+  EXPECT_EQ(ExitFlag, 0);
+  EXPECT_EQ(ThisConfigSave.SleepPeriod, 3);
+  EXPECT_EQ(ThisConfigSave.PreviewSize, 0);
+  EXPECT_TRUE(world().Commands.empty());
+}
+
+TEST_F(PowerActionTest, HideMenuSwitchesToTheLargePreview) {
+  ThisConfigSave.Mode = ModePreview;
+  RunPowerAction("HIDE MENU");
+  EXPECT_EQ(ThisConfigSave.PreviewSize, 1);
+  EXPECT_EQ(world().Commands, StopTools);
+  EXPECT_EQ(ThisConfigSave.Mode, ModePreview);
+}
+
+TEST_F(PowerActionTest, LedActionsDriveTheLedPin) {
+  std::uint32_t Registers[1024] = {};
+  GPIO = Registers;
+  ThisConfig.OutSwitch[1] = 17;
+  ThisConfig.GPIO_LED = 1;
+  RunPowerAction("LED ON");
+  EXPECT_EQ(Registers[7], 1u << 17);  // GPSET0
+  EXPECT_EQ(Registers[10], 0u);
+  Registers[7] = 0;
+  RunPowerAction("LED OFF");
+  EXPECT_EQ(Registers[10], 1u << 17);  // GPCLR0
+  EXPECT_EQ(Registers[7], 0u);
+}
+
+TEST_F(PowerActionTest, LedActionsWithoutGpioDoNothing) {
+  ThisConfig.OutSwitch[0] = 17;
+  RunPowerAction("LED ON");
+  RunPowerAction("LED OFF");
+  EXPECT_TRUE(world().Commands.empty());
+}
+
+}  // namespace
