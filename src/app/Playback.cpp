@@ -1,5 +1,198 @@
+// The playback list: scanning the capture directory for recordings, moving through the
+// list and starting or stopping the player on the highlighted one.
 #include "app/Playback.h"
-int DirSelect(const struct dirent*) { return 0; }
-void OpenPlayList() {}
-void HandleListKeys(char*) {}
-bool IsSafeFileName(const char*) { return false; }
+
+#include <cstdlib>
+#include <cstring>
+
+#include "app/Display.h"
+#include "app/Globals.h"
+#include "app/Platform.h"
+#include "app/Shell.h"
+
+namespace {
+
+constexpr char Esc = 27;
+constexpr const char* FileNamePlaceholder = "[FILENAME]";
+// Longest command the shell is handed (the text buffers hold 4096 characters).
+constexpr std::size_t CommandLimit = TextSize - 1;
+
+bool HasRecordingSuffix(const char* Name) {
+  const char* Dot = std::strchr(Name, '.');
+  if (Dot == nullptr) return false;
+  return std::strcmp(Dot, ".jpg") == 0 || std::strcmp(Dot, ".h264") == 0;
+}
+
+// Characters the shell reads as part of one plain word, with no quoting or expansion.
+bool IsPlainWordChar(unsigned char Char) {
+  if (Char >= 'a' && Char <= 'z') return true;
+  if (Char >= 'A' && Char <= 'Z') return true;
+  if (Char >= '0' && Char <= '9') return true;
+  return Char != 0 && std::strchr("._-+,@%:=", Char) != nullptr;
+}
+
+char* CopyName(const char* Name) {
+  std::size_t Size = std::strlen(Name) + 1;
+  char* Copy = static_cast<char*>(std::malloc(Size));
+  if (Copy != nullptr) std::memcpy(Copy, Name, Size);
+  return Copy;
+}
+
+void ReleasePlayList() {
+  for (char*& Name : ThisConfig.DirList) {
+    std::free(Name);
+    Name = nullptr;
+  }
+}
+
+// The name at Index, or null when Index lies outside the list or holds no name.
+const char* NameAt(long long Index) {
+  if (Index < 0 || Index >= DirListSize) return nullptr;
+  return ThisConfig.DirList[Index];
+}
+
+// Entries a page key moves: two fewer than the screen rows, so one row of the old page
+// stays in view. On terminals of fewer than three rows a page is one entry.
+long long PageStep() {
+  long long Step = static_cast<long long>(DisplayHeight) - 2;
+  return Step < 1 ? 1 : Step;
+}
+
+void MoveTo(long long Target) {
+  if (NameAt(Target) != nullptr) ThisConfig.DirPos = static_cast<int>(Target);
+}
+
+void MoveUp() {
+  if (ThisConfig.DirPos > 0) MoveTo(static_cast<long long>(ThisConfig.DirPos) - 1);
+}
+
+void MoveDown() {
+  MoveTo(static_cast<long long>(ThisConfig.DirPos) + 1);
+}
+
+// Refuses a target past the last name.
+void PageForward() {
+  MoveTo(static_cast<long long>(ThisConfig.DirPos) + PageStep());
+}
+
+// Stops at the first name.
+void PageBack() {
+  long long Target = static_cast<long long>(ThisConfig.DirPos) - PageStep();
+  ThisConfig.DirPos = Target < 0 ? 0 : static_cast<int>(Target);
+}
+
+std::size_t CountOccurrences(const char* Text, const char* Find) {
+  std::size_t Count = 0;
+  std::size_t FindLength = std::strlen(Find);
+  for (const char* At = std::strstr(Text, Find); At != nullptr;
+       At = std::strstr(At + FindLength, Find)) {
+    ++Count;
+  }
+  return Count;
+}
+
+// Length of the Play template once every "[FILENAME]" holds a text of PathLength.
+std::size_t ExpandedPlayLength(std::size_t PathLength) {
+  std::size_t Count = CountOccurrences(ThisConfig.Play, FileNamePlaceholder);
+  std::size_t Kept = std::strlen(ThisConfig.Play) - Count * std::strlen(FileNamePlaceholder);
+  return Kept + Count * PathLength;
+}
+
+// Runs the Play template on Directory + Name and clears the screen for the recording.
+// A name that is not one plain shell word, or a command that would not fit its buffer
+// (a cut command may lose its closing quote or its "&"), is refused and nothing runs.
+void StartPlayer(const char* Name) {
+  if (!IsSafeFileName(Name)) {
+    DisplayError("Unsafe file name, not played.");
+    return;
+  }
+  std::size_t PathLength = std::strlen(ThisConfig.Directory) + std::strlen(Name);
+  if (PathLength > CommandLimit || ExpandedPlayLength(PathLength) > CommandLimit) {
+    DisplayError("File name too long, not played.");
+    return;
+  }
+  char Temp1[TextSize];
+  StrCopy(Temp1, ThisConfig.Directory, TextSize);
+  StrAppend(Temp1, Name, TextSize);
+  char Execute[TextSize];
+  StrCopy(Execute, ThisConfig.Play, TextSize);
+  StrReplace(Execute, FileNamePlaceholder, Temp1);
+  Platform.RunShell(Execute);
+  WriteFormatted("%c[2J", Esc);
+}
+
+// Enter toggles the player: a running one is stopped, otherwise the highlighted
+// recording is played. With no name highlighted nothing happens.
+void EnterKey() {
+  const char* Name = NameAt(ThisConfig.DirPos);
+  if (Name == nullptr) return;
+  char Answer[TextSize];
+  Answer[0] = 0;
+  QueryPlayer(Answer, static_cast<int>(TextSize - 1));
+  if (Answer[0] != 0) {
+    StopPlayer();
+    Refresh = FlagSet;
+    return;
+  }
+  StartPlayer(Name);
+}
+
+// The arrows all stop the player and redraw, also when the highlight cannot move.
+void ArrowKey(char Code) {
+  void (*Move)() = nullptr;
+  if (Code == 'A') Move = MoveUp;
+  if (Code == 'B') Move = MoveDown;
+  if (Code == 'C') Move = PageForward;
+  if (Code == 'D') Move = PageBack;
+  if (Move == nullptr) return;
+  StopPlayer();
+  Move();
+  Refresh = FlagSet;
+}
+
+}  // namespace
+
+int DirSelect(const struct dirent* DirEnt) {
+  if (DirEnt->d_type != DT_REG) return 0;
+  return HasRecordingSuffix(DirEnt->d_name) ? -1 : 0;
+}
+
+void OpenPlayList() {
+  struct dirent** Entries = nullptr;
+  int Found = scandir(ThisConfig.Directory, &Entries, DirSelect, alphasort);
+  ReleasePlayList();
+  int Kept = 0;
+  for (int i = 0; i < Found; ++i) {
+    // Names stay contiguous from entry 0: copying stops at the first failed copy.
+    if (Kept == i && Kept < DirListSize) {
+      ThisConfig.DirList[Kept] = CopyName(Entries[i]->d_name);
+      if (ThisConfig.DirList[Kept] != nullptr) ++Kept;
+    }
+    std::free(Entries[i]);
+  }
+  std::free(Entries);
+  ThisConfig.DirPos = 0;
+  ThisConfigSave.Mode = ModePlayList;
+}
+
+void HandleListKeys(char* Keys) {
+  // The backlight never sleeps while the list is shown.
+  SleepCount = SleepTicksFor(ThisConfigSave.SleepPeriod);
+  if (Keys[0] == ' ') {
+    StopPlayer();
+    ThisConfigSave.Mode = ModeIdle;
+  } else if (Keys[0] == '\n') {
+    EnterKey();
+  } else if (Keys[0] == Esc && Keys[1] == 'O') {
+    ArrowKey(Keys[2]);
+  }
+}
+
+bool IsSafeFileName(const char* Name) {
+  // A leading "-" would be taken for an option by the player.
+  if (Name == nullptr || Name[0] == 0 || Name[0] == '-') return false;
+  for (const char* At = Name; *At != 0; ++At) {
+    if (!IsPlainWordChar(static_cast<unsigned char>(*At))) return false;
+  }
+  return true;
+}
