@@ -1,4 +1,185 @@
+// Reads Harrowlight.ini into ThisConfig and the pin lists, then sets up the pins it names.
 #include "app/Config.h"
+
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "app/Globals.h"
+#include "app/Platform.h"
+
 int InputPinCount = 0;
 int OutputPinCount = 0;
-void ReadConfig(const char*) {}
+
+namespace {
+
+// One read takes at most 8191 characters; a longer line arrives in several pieces.
+constexpr int LineBufferSize = 8192;
+
+// Clears the configuration and seeds the state record with its first-run values.
+void SetDefaults() {
+  ReleaseConfigTexts();
+  std::memset(&ThisConfig, 0, sizeof ThisConfig);
+  for (int& Pin : ThisConfig.Switch) Pin = -1;
+  for (std::uint32_t& Pin : GPIO_Input_Pin) Pin = NoPin;
+  for (std::uint32_t& Pin : GPIO_Output_Pin) Pin = NoPin;
+  InputPinCount = 0;
+  OutputPinCount = 0;
+  ThisConfigSave.ID = 1;
+  ThisConfigSave.SleepPeriod = 1;
+  ThisConfigSave.MenuItemPos = 1;
+  for (std::int32_t& Selection : ThisConfigSave.MenuSelection) Selection = 1;
+}
+
+// Decimal the way atoi reads it, except that a number beyond the int range saturates
+// instead of being undefined.
+int ParseInt(const char* Text) {
+  long Value = std::strtol(Text, nullptr, 10);
+  if (Value > INT_MAX) return INT_MAX;
+  if (Value < INT_MIN) return INT_MIN;
+  return static_cast<int>(Value);
+}
+
+bool StartsWith(const char* Text, const char* Prefix) {
+  return std::strncmp(Text, Prefix, std::strlen(Prefix)) == 0;
+}
+
+char* CopyText(const char* Text, std::size_t Length) {
+  char* Copy = static_cast<char*>(std::malloc(Length + 1));
+  if (Copy == nullptr) return nullptr;
+  std::memcpy(Copy, Text, Length);
+  Copy[Length] = 0;
+  return Copy;
+}
+
+// Cuts Value at every comma and stores the non-empty pieces at entries 0, 1, 2, ... of
+// Row, replacing what those entries held. Pieces beyond the row's 64 entries are dropped.
+void SplitMenuLine(char* (&Row)[MenuEntryCount], const char* Value) {
+  int Entry = 0;
+  const char* Piece = Value;
+  while (Entry < MenuEntryCount) {
+    const char* Comma = std::strchr(Piece, ',');
+    std::size_t Length =
+        Comma != nullptr ? static_cast<std::size_t>(Comma - Piece) : std::strlen(Piece);
+    if (Length > 0) {
+      char* Copy = CopyText(Piece, Length);
+      // Without memory the entry keeps its earlier text rather than losing it.
+      if (Copy != nullptr) {
+        std::free(Row[Entry]);
+        Row[Entry] = Copy;
+      }
+      ++Entry;
+    }
+    if (Comma == nullptr) break;
+    Piece = Comma + 1;
+  }
+}
+
+// A menu number behind "MENU_" or "MENU_VALUE_"; lines for menus outside 0-63 are ignored.
+void ReadMenuLine(char* (&Table)[MenuCount][MenuEntryCount], const char* Number,
+                  const char* Value) {
+  int Menu = ParseInt(Number);
+  if (Menu < 0 || Menu >= MenuCount) return;
+  SplitMenuLine(Table[Menu], Value);
+}
+
+// "SWITCH_n" and "OUT_SWITCH_n": the pin goes into slot n - 1 and onto the end of the pin
+// list. A line naming no slot, or arriving when the list is full, is ignored whole, so the
+// slots and the configured pins always agree.
+void ReadPinLine(int* Slots, int SlotCount, std::uint32_t* PinList, int* PinCount,
+                 const char* Number, const char* Value) {
+  int Slot = ParseInt(Number);
+  if (Slot < 1 || Slot > SlotCount) return;
+  if (*PinCount >= PinListSize) return;
+  int Pin = ParseInt(Value);
+  Slots[Slot - 1] = Pin;
+  PinList[(*PinCount)++] = static_cast<std::uint32_t>(Pin);
+}
+
+// Applies one key and value; keys not in the table are ignored.
+void ApplySetting(const char* Key, const char* Value) {
+  struct TextKey {
+    const char* Key;
+    char* Field;
+  };
+  const TextKey TextKeys[] = {
+      {"PLAY", ThisConfig.Play},
+      {"PREVIEW_SMALL", ThisConfig.PreviewSmall},
+      {"PREVIEW_LARGE", ThisConfig.PreviewLarge},
+      {"PREVIEW", ThisConfig.Preview},
+      {"DIRECTORY", ThisConfig.Directory},
+      {"FILENAME", ThisConfig.Filename},
+  };
+  struct NumberKey {
+    const char* Key;
+    int* Field;
+  };
+  const NumberKey NumberKeys[] = {
+      {"BORDER_TOP", &ThisConfig.BorderTop}, {"BORDER_LEFT", &ThisConfig.BorderLeft},
+      {"ITEM_WIDTH", &ThisConfig.ItemWidth}, {"ITEM_HEIGHT", &ThisConfig.ItemHeight},
+      {"ID_START", &ThisConfigSave.ID},      {"GPIO_LED", &ThisConfig.GPIO_LED},
+      {"GPIO_LCD", &ThisConfig.GPIO_LCD},
+  };
+
+  for (const NumberKey& Entry : NumberKeys) {
+    if (std::strcmp(Key, Entry.Key) == 0) {
+      *Entry.Field = ParseInt(Value);
+      return;
+    }
+  }
+  for (const TextKey& Entry : TextKeys) {
+    if (std::strcmp(Key, Entry.Key) == 0) {
+      // A text over 4096 characters is cut to fit its field.
+      StrCopy(Entry.Field, Value, TextSize);
+      return;
+    }
+  }
+  if (StartsWith(Key, "OUT_SWITCH_")) {
+    ReadPinLine(ThisConfig.OutSwitch, OutSwitchCount, GPIO_Output_Pin, &OutputPinCount, Key + 11,
+                Value);
+  } else if (StartsWith(Key, "SWITCH_")) {
+    ReadPinLine(ThisConfig.Switch, SwitchCount, GPIO_Input_Pin, &InputPinCount, Key + 7, Value);
+  } else if (StartsWith(Key, "MENU_VALUE_")) {
+    // Tested before "MENU_", which every "MENU_VALUE_" key also begins with.
+    ReadMenuLine(ThisConfig.MenuValue, Key + 11, Value);
+  } else if (StartsWith(Key, "MENU_")) {
+    ReadMenuLine(ThisConfig.Menu, Key + 5, Value);
+  }
+}
+
+// Handles one trimmed line (or piece of an over-long line).
+void ReadLine(char* Line) {
+  char* Text = StrTrim(Line);
+  if (Text[0] == 0 || Text[0] == '#') return;
+  char* Equals = std::strchr(Text, '=');
+  if (Equals == nullptr) return;
+  *Equals = 0;
+  const char* Key = StrTrim(Text);
+  const char* Value = StrTrim(Equals + 1);
+  ApplySetting(Key, Value);
+}
+
+// Pins become inputs with pull-ups or outputs, then every output is driven high.
+void ConfigurePins() {
+  if (GPIO == nullptr) return;
+  ConfigGPIO(GPIO, nullptr, GPIO_Input_Pin, InputPinCount, GPIO_Output_Pin, OutputPinCount, 0);
+  for (std::uint32_t Pin : GPIO_Output_Pin) {
+    if (Pin != NoPin) GPIO_SetPin(GPIO, Pin);
+  }
+}
+
+}  // namespace
+
+void ReadConfig(const char* Filename) {
+  SetDefaults();
+  std::FILE* File = std::fopen(Filename, "r");
+  if (File == nullptr) {
+    WriteFormatted("Failed to open file: %s\n", Filename);
+    return;
+  }
+  char Line[LineBufferSize];
+  while (std::fgets(Line, LineBufferSize, File) != nullptr) ReadLine(Line);
+  std::fclose(File);
+  ConfigurePins();
+}

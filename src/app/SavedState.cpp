@@ -1,6 +1,145 @@
+// Reading and writing CONFIG.DAT, the saved state of the camera.
 #include "app/SavedState.h"
-void LoadConfigBinary(const char*) {}
-void SaveConfigBinary(const char*) {}
-void EncodeState(const ConfigSaveStruct&, unsigned char (&)[StateFileSize]) {}
-void DecodeState(const unsigned char*, std::size_t, ConfigSaveStruct&) {}
-void ClampState(ConfigSaveStruct&) {}
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <string>
+
+#include "app/Platform.h"
+
+int (*SyncDescriptor)(int Descriptor) = fsync;
+
+namespace {
+
+constexpr std::size_t FieldCount = StateFileSize / 4;
+static_assert(FieldCount == 70, "the record holds 70 integers");
+
+// Field Index (0-69) of the record in file order; Record may be const or not.
+template <typename Record>
+auto FieldAt(Record& State, std::size_t Index) -> decltype(&State.ID) {
+  constexpr std::size_t FirstSelection = 3;
+  constexpr std::size_t AfterSelections = FirstSelection + MenuCount;
+  if (Index == 0) return &State.ID;
+  if (Index == 1) return &State.MenuPos;
+  if (Index == 2) return &State.MenuItemPos;
+  if (Index < AfterSelections) return &State.MenuSelection[Index - FirstSelection];
+  if (Index == AfterSelections) return &State.SleepPeriod;
+  if (Index == AfterSelections + 1) return &State.Mode;
+  return &State.PreviewSize;
+}
+
+// The directory part of Filename, "." when it has none.
+std::string DirectoryOf(const std::string& Filename) {
+  std::string::size_type Slash = Filename.rfind('/');
+  if (Slash == std::string::npos) return ".";
+  if (Slash == 0) return "/";
+  return Filename.substr(0, Slash);
+}
+
+bool WriteAll(int Descriptor, const unsigned char* Data, std::size_t Size) {
+  while (Size > 0) {
+    ssize_t Written = write(Descriptor, Data, Size);
+    if (Written < 0 && errno == EINTR) continue;
+    if (Written <= 0) return false;
+    Data += Written;
+    Size -= static_cast<std::size_t>(Written);
+  }
+  return true;
+}
+
+// Writes the record to Path and flushes it to storage.
+bool WriteDurably(const std::string& Path, const unsigned char* Data, std::size_t Size) {
+  int Descriptor = open(Path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  if (Descriptor < 0) return false;
+  bool Ok = WriteAll(Descriptor, Data, Size) && SyncDescriptor(Descriptor) == 0;
+  if (close(Descriptor) != 0) Ok = false;
+  return Ok;
+}
+
+// Makes a finished rename durable. Failure changes nothing: the new file is in place.
+void SyncDirectory(const std::string& Directory) {
+  int Descriptor = open(Directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (Descriptor < 0) return;
+  (void)SyncDescriptor(Descriptor);
+  close(Descriptor);
+}
+
+std::int32_t ClampTo(std::int32_t Value, std::int32_t Low, std::int32_t High,
+                     std::int32_t Fallback) {
+  return Value < Low || Value > High ? Fallback : Value;
+}
+
+}  // namespace
+
+void EncodeState(const ConfigSaveStruct& State, unsigned char (&Bytes)[StateFileSize]) {
+  for (std::size_t i = 0; i < FieldCount; ++i) {
+    auto Word = static_cast<std::uint32_t>(*FieldAt(State, i));
+    for (std::size_t b = 0; b < 4; ++b) {
+      Bytes[4 * i + b] = static_cast<unsigned char>((Word >> (8 * b)) & 0xFFu);
+    }
+  }
+}
+
+void DecodeState(const unsigned char* Bytes, std::size_t Count, ConfigSaveStruct& State) {
+  if (Count > StateFileSize) Count = StateFileSize;
+  for (std::size_t i = 0; i < Count / 4; ++i) {
+    std::uint32_t Word = 0;
+    for (std::size_t b = 0; b < 4; ++b) {
+      Word |= static_cast<std::uint32_t>(Bytes[4 * i + b]) << (8 * b);
+    }
+    // Two's complement back to signed without relying on implementation-defined casts.
+    std::int32_t Value = Word <= static_cast<std::uint32_t>(INT32_MAX)
+                             ? static_cast<std::int32_t>(Word)
+                             : -static_cast<std::int32_t>(~Word) - 1;
+    *FieldAt(State, i) = Value;
+  }
+}
+
+void ClampState(ConfigSaveStruct& State) {
+  State.MenuPos = ClampTo(State.MenuPos, 0, MenuCount - 1, 0);
+  State.MenuItemPos = ClampTo(State.MenuItemPos, 1, MenuEntryCount - 1, 1);
+  for (std::int32_t& Selection : State.MenuSelection) {
+    Selection = ClampTo(Selection, 1, MenuEntryCount - 1, 1);
+  }
+  State.Mode = ClampTo(State.Mode, ModeIdle, ModePlayList, ModeIdle);
+  // The sleep countdown is SleepPeriod x 400 ticks; a larger period would overflow it.
+  constexpr std::int32_t SleepLimit = INT_MAX / SleepTicksPerUnit;
+  if (State.SleepPeriod < 0) State.SleepPeriod = 0;
+  if (State.SleepPeriod > SleepLimit) State.SleepPeriod = SleepLimit;
+  if (State.ID < 0) State.ID = 1;
+}
+
+void LoadConfigBinary(const char* Filename) {
+  std::FILE* File = std::fopen(Filename, "rb");
+  if (File == nullptr) {
+    WriteFormatted("Failed to open file: %s\n", Filename);
+    return;
+  }
+  unsigned char Bytes[StateFileSize];
+  std::size_t Count = std::fread(Bytes, 1, StateFileSize, File);
+  std::fclose(File);
+  DecodeState(Bytes, Count, ThisConfigSave);
+  ClampState(ThisConfigSave);
+}
+
+void SaveConfigBinary(const char* Filename) {
+  AutoSaveCount = AutoSaveReload;
+  unsigned char Bytes[StateFileSize];
+  EncodeState(ThisConfigSave, Bytes);
+
+  // The new record goes to a temporary file beside the old one and is flushed before it
+  // is renamed over it, so after a power cut the file holds either record, never a mix.
+  const std::string Target = Filename;
+  const std::string Temporary = Target + ".tmp";
+  if (!WriteDurably(Temporary, Bytes, StateFileSize) ||
+      std::rename(Temporary.c_str(), Target.c_str()) != 0) {
+    WriteFormatted("Failed to open file: %s\n", Filename);
+    (void)unlink(Temporary.c_str());
+    return;
+  }
+  SyncDirectory(DirectoryOf(Target));
+}

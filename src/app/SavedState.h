@@ -18,7 +18,11 @@ void SaveConfigBinary(const char* Filename);
 // Little-endian encoding of the record, independent of the host.
 void EncodeState(const ConfigSaveStruct& State, unsigned char (&Bytes)[StateFileSize]);
 // Decodes the first Count bytes (Count <= 280) over State; later fields keep their values.
+// Only whole fields are taken: the bytes of a field cut short by Count are ignored.
 void DecodeState(const unsigned char* Bytes, std::size_t Count, ConfigSaveStruct& State);
 
 // Brings indexes and the mode back into the ranges the menu tables allow.
 void ClampState(ConfigSaveStruct& State);
+
+// Flushes a descriptor's data to storage; fsync unless a test replaces it.
+extern int (*SyncDescriptor)(int Descriptor);

@@ -1,0 +1,335 @@
+// The saved state file: byte layout, loading with range checks, and replacing the file.
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <climits>
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "TestSupport.h"
+#include "app/SavedState.h"
+
+namespace {
+
+using Bytes = std::vector<unsigned char>;
+
+// A record whose every field differs, all within the ranges loading keeps.
+ConfigSaveStruct SampleState() {
+  ConfigSaveStruct State{};
+  State.ID = 4711;
+  State.MenuPos = 5;
+  State.MenuItemPos = 3;
+  for (int i = 0; i < MenuCount; ++i) State.MenuSelection[i] = 1 + i % 63;
+  State.SleepPeriod = 15;
+  State.Mode = ModePreview;
+  State.PreviewSize = -1;
+  return State;
+}
+
+Bytes Encoded(const ConfigSaveStruct& State) {
+  unsigned char Raw[StateFileSize];
+  EncodeState(State, Raw);
+  return Bytes(Raw, Raw + StateFileSize);
+}
+
+Bytes Le(std::uint32_t Word) {
+  return {static_cast<unsigned char>(Word), static_cast<unsigned char>(Word >> 8),
+          static_cast<unsigned char>(Word >> 16), static_cast<unsigned char>(Word >> 24)};
+}
+
+Bytes At(const Bytes& Data, std::size_t Offset) {
+  return Bytes(Data.begin() + static_cast<long>(Offset),
+               Data.begin() + static_cast<long>(Offset) + 4);
+}
+
+class SavedStateTest : public testsupport::HarrowlightTest {
+ protected:
+  void SetUp() override {
+    HarrowlightTest::SetUp();
+    char Template[] = "/tmp/harrowlight-state-XXXXXX";
+    ASSERT_NE(mkdtemp(Template), nullptr);
+    Directory = Template;
+    Path = Directory + "/CONFIG.DAT";
+  }
+  void TearDown() override {
+    SyncDescriptor = fsync;
+    std::filesystem::remove_all(Directory);
+    HarrowlightTest::TearDown();
+  }
+
+  void WriteFile(const Bytes& Data) {
+    std::ofstream Out(Path, std::ios::binary);
+    Out.write(reinterpret_cast<const char*>(Data.data()), static_cast<long>(Data.size()));
+  }
+  Bytes FileBytes() const {
+    std::ifstream In(Path, std::ios::binary);
+    return Bytes(std::istreambuf_iterator<char>(In), std::istreambuf_iterator<char>());
+  }
+  bool Exists(const std::string& Name) const { return std::filesystem::exists(Name); }
+
+  std::string Directory;
+  std::string Path;
+};
+
+// ---- Byte layout ----
+
+TEST(StateEncoding, FieldsSitAtTheirOffsetsInLittleEndian) {
+  ConfigSaveStruct State{};
+  State.ID = 0x01020304;
+  State.MenuPos = 7;
+  State.MenuItemPos = 9;
+  State.MenuSelection[0] = 0x0A0B0C0D;
+  State.MenuSelection[63] = 63;
+  State.SleepPeriod = 300;
+  State.Mode = 3;
+  State.PreviewSize = -2;
+
+  Bytes Data = Encoded(State);
+
+  EXPECT_EQ(At(Data, 0), (Bytes{0x04, 0x03, 0x02, 0x01}));
+  EXPECT_EQ(At(Data, 4), Le(7));
+  EXPECT_EQ(At(Data, 8), Le(9));
+  EXPECT_EQ(At(Data, 12), (Bytes{0x0D, 0x0C, 0x0B, 0x0A}));
+  EXPECT_EQ(At(Data, 16), Le(0));
+  EXPECT_EQ(At(Data, 264), Le(63));
+  EXPECT_EQ(At(Data, 268), (Bytes{0x2C, 0x01, 0x00, 0x00}));
+  EXPECT_EQ(At(Data, 272), Le(3));
+  EXPECT_EQ(At(Data, 276), (Bytes{0xFE, 0xFF, 0xFF, 0xFF}));
+}
+
+TEST(StateEncoding, DecodingRestoresExtremeValues) {
+  ConfigSaveStruct State = SampleState();
+  State.ID = INT_MIN;
+  State.MenuPos = INT_MAX;
+  State.PreviewSize = -1;
+  Bytes Data = Encoded(State);
+
+  ConfigSaveStruct Back{};
+  DecodeState(Data.data(), Data.size(), Back);
+
+  EXPECT_EQ(Encoded(Back), Data);
+  EXPECT_EQ(Back.ID, INT_MIN);
+  EXPECT_EQ(Back.MenuPos, INT_MAX);
+  EXPECT_EQ(Back.PreviewSize, -1);
+}
+
+TEST(StateEncoding, PartialFieldAtTheEndIsIgnored) {
+  ConfigSaveStruct State = SampleState();
+  Bytes Data = Encoded(State);
+  ConfigSaveStruct Back{};
+  Back.MenuSelection[0] = 1;
+
+  DecodeState(Data.data(), 14, Back);
+
+  EXPECT_EQ(Back.MenuItemPos, 3);
+  EXPECT_EQ(Back.MenuSelection[0], 1);
+}
+
+// ---- Range checks after loading ----
+
+TEST(StateClamp, ValuesInRangeAreKept) {
+  ConfigSaveStruct State = SampleState();
+  State.MenuPos = 63;
+  State.MenuItemPos = 63;
+  State.Mode = ModePlayList;
+  State.SleepPeriod = INT_MAX / 400;
+  State.ID = 0;
+  Bytes Before = Encoded(State);
+
+  ClampState(State);
+
+  EXPECT_EQ(Encoded(State), Before);
+}
+
+TEST(StateClamp, OutOfRangeValuesAreBroughtBack) {
+  ConfigSaveStruct State = SampleState();
+  State.MenuPos = 64;
+  State.MenuItemPos = 0;
+  State.MenuSelection[0] = -1;
+  State.MenuSelection[1] = 64;
+  State.MenuSelection[63] = INT_MIN;
+  State.Mode = 4;
+  State.SleepPeriod = -5;
+  State.ID = -7;  // would print as a ten-digit capture name
+  ClampState(State);
+  EXPECT_EQ(State.MenuPos, 0);
+  EXPECT_EQ(State.MenuItemPos, 1);
+  EXPECT_EQ(State.MenuSelection[0], 1);
+  EXPECT_EQ(State.MenuSelection[1], 1);
+  EXPECT_EQ(State.MenuSelection[2], 3);
+  EXPECT_EQ(State.MenuSelection[63], 1);
+  EXPECT_EQ(State.Mode, ModeIdle);
+  EXPECT_EQ(State.SleepPeriod, 0);
+  EXPECT_EQ(State.ID, 1);
+
+  State.MenuPos = -1;
+  State.MenuItemPos = 64;
+  State.Mode = -1;
+  State.SleepPeriod = INT_MAX;  // its countdown of 400 ticks a unit would overflow
+  ClampState(State);
+  EXPECT_EQ(State.MenuPos, 0);
+  EXPECT_EQ(State.MenuItemPos, 1);
+  EXPECT_EQ(State.Mode, ModeIdle);
+  EXPECT_EQ(State.SleepPeriod, INT_MAX / 400);
+}
+
+// ---- Loading ----
+
+TEST_F(SavedStateTest, SaveThenLoadGivesIdenticalBytes) {
+  ThisConfigSave = SampleState();
+  SaveConfigBinary(Path.c_str());
+  Bytes Saved = FileBytes();
+  ASSERT_EQ(Saved, Encoded(SampleState()));
+
+  ThisConfigSave = ConfigSaveStruct{};
+  LoadConfigBinary(Path.c_str());
+  EXPECT_EQ(Encoded(ThisConfigSave), Saved);
+  EXPECT_EQ(world().Output, "");
+}
+
+TEST_F(SavedStateTest, ShortFileRestoresOnlyTheFieldsItHolds) {
+  ConfigSaveStruct Stored = SampleState();
+  Bytes Data = Encoded(Stored);
+  WriteFile(Bytes(Data.begin(), Data.begin() + 12));
+  ThisConfigSave.SleepPeriod = 1;
+  for (auto& Selection : ThisConfigSave.MenuSelection) Selection = 1;
+
+  LoadConfigBinary(Path.c_str());
+
+  EXPECT_EQ(ThisConfigSave.ID, 4711);
+  EXPECT_EQ(ThisConfigSave.MenuPos, 5);
+  EXPECT_EQ(ThisConfigSave.MenuItemPos, 3);
+  EXPECT_EQ(ThisConfigSave.MenuSelection[1], 1);
+  EXPECT_EQ(ThisConfigSave.SleepPeriod, 1);
+  EXPECT_EQ(ThisConfigSave.Mode, 0);
+}
+
+TEST_F(SavedStateTest, LongerFileIsReadOnlyToItsRecord) {
+  Bytes Data = Encoded(SampleState());
+  Data.resize(400, 0xFF);
+  WriteFile(Data);
+  LoadConfigBinary(Path.c_str());
+  EXPECT_EQ(Encoded(ThisConfigSave), Encoded(SampleState()));
+}
+
+TEST_F(SavedStateTest, LoadedValuesAreBroughtIntoRange) {
+  ConfigSaveStruct Damaged = SampleState();
+  Damaged.MenuPos = 1000;
+  Damaged.MenuSelection[4] = 0;
+  Damaged.Mode = 9;
+  WriteFile(Encoded(Damaged));
+  LoadConfigBinary(Path.c_str());
+  EXPECT_EQ(ThisConfigSave.MenuPos, 0);
+  EXPECT_EQ(ThisConfigSave.MenuSelection[4], 1);
+  EXPECT_EQ(ThisConfigSave.Mode, ModeIdle);
+  EXPECT_EQ(ThisConfigSave.ID, 4711);
+}
+
+TEST_F(SavedStateTest, MissingFileReportsItAndKeepsDefaults) {
+  ThisConfigSave = SampleState();
+  LoadConfigBinary(Path.c_str());
+  EXPECT_EQ(world().Output, "Failed to open file: " + Path + "\n");
+  EXPECT_EQ(Encoded(ThisConfigSave), Encoded(SampleState()));
+}
+
+// ---- Saving ----
+
+TEST_F(SavedStateTest, SaveReplacesTheFileAndResetsTheAutoSaveCountdown) {
+  ThisConfigSave = SampleState();
+  SaveConfigBinary(Path.c_str());
+  AutoSaveCount = -1;
+  ThisConfigSave.ID = 4712;
+
+  SaveConfigBinary(Path.c_str());
+
+  EXPECT_EQ(AutoSaveCount, AutoSaveReload);
+  Bytes Data = FileBytes();
+  ASSERT_EQ(Data.size(), StateFileSize);
+  EXPECT_EQ(At(Data, 0), Le(4712));
+  EXPECT_FALSE(Exists(Path + ".tmp"));
+}
+
+TEST_F(SavedStateTest, UncreatableTemporaryFileLeavesTheOldFileAlone) {
+  ThisConfigSave = SampleState();
+  SaveConfigBinary(Path.c_str());
+  // A directory where the temporary file should go cannot be opened for writing, even by
+  // a privileged user, the way a read-only or full directory refuses a new file.
+  std::filesystem::create_directory(Path + ".tmp");
+  ThisConfigSave.ID = 1;
+  AutoSaveCount = 5;
+
+  SaveConfigBinary(Path.c_str());
+
+  EXPECT_EQ(world().Output, "Failed to open file: " + Path + "\n");
+  EXPECT_EQ(AutoSaveCount, AutoSaveReload);
+  EXPECT_EQ(FileBytes(), Encoded(SampleState()));
+}
+
+int FailingSync(int) {
+  return -1;
+}
+
+TEST_F(SavedStateTest, FailedFlushKeepsTheOldFileAndRemovesTheTemporaryOne) {
+  ThisConfigSave = SampleState();
+  SaveConfigBinary(Path.c_str());
+  SyncDescriptor = FailingSync;
+  ThisConfigSave.ID = 2;
+
+  SaveConfigBinary(Path.c_str());
+
+  EXPECT_EQ(world().Output, "Failed to open file: " + Path + "\n");
+  EXPECT_EQ(FileBytes(), Encoded(SampleState()));
+  EXPECT_FALSE(Exists(Path + ".tmp"));
+}
+
+// Records each flush: whether it was of a directory, and what the state file held then.
+struct FlushRecord {
+  bool Directory;
+  Bytes FileThen;
+};
+std::vector<FlushRecord>* Flushes = nullptr;
+std::string FlushPath;
+
+int RecordingSync(int Descriptor) {
+  struct stat Info {};
+  fstat(Descriptor, &Info);
+  std::ifstream In(FlushPath, std::ios::binary);
+  Flushes->push_back({S_ISDIR(Info.st_mode),
+                      Bytes(std::istreambuf_iterator<char>(In), std::istreambuf_iterator<char>())});
+  return fsync(Descriptor);
+}
+
+TEST_F(SavedStateTest, NewRecordIsFlushedBeforeTheRenameAndTheDirectoryAfterIt) {
+  ThisConfigSave = SampleState();
+  SaveConfigBinary(Path.c_str());
+  std::vector<FlushRecord> Seen;
+  Flushes = &Seen;
+  FlushPath = Path;
+  SyncDescriptor = RecordingSync;
+  ThisConfigSave.ID = 99;
+
+  SaveConfigBinary(Path.c_str());
+  Flushes = nullptr;
+
+  ASSERT_EQ(Seen.size(), 2u);
+  EXPECT_FALSE(Seen[0].Directory);
+  EXPECT_EQ(Seen[0].FileThen, Encoded(SampleState())) << "flushed before the rename";
+  EXPECT_TRUE(Seen[1].Directory);
+  EXPECT_EQ(At(Seen[1].FileThen, 0), Le(99)) << "directory flushed after the rename";
+}
+
+TEST_F(SavedStateTest, RelativeNameIsSavedInTheCurrentDirectory) {
+  std::string Previous = std::filesystem::current_path();
+  std::filesystem::current_path(Directory);
+  ThisConfigSave = SampleState();
+  SaveConfigBinary("CONFIG.DAT");
+  std::filesystem::current_path(Previous);
+  EXPECT_EQ(FileBytes(), Encoded(SampleState()));
+  EXPECT_EQ(world().Output, "");
+}
+
+}  // namespace
