@@ -1,4 +1,239 @@
+// Screen drawing: the menu screen, the playback list and the error line, each composed in
+// memory and written to the terminal in one piece.
 #include "app/Display.h"
-void UpdateDisplay(int, int, const ConfigStruct*, const ConfigSaveStruct*) {}
-std::string ComposeDisplay(int, int, const ConfigStruct&, const ConfigSaveStruct&) { return {}; }
-void DisplayError(const char*) {}
+
+#include <cstdarg>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+
+#include "app/Platform.h"
+
+namespace {
+
+constexpr char Esc = 27;
+// Widths beyond the line buffers' 4096 characters are held at this limit.
+constexpr int WidestLine = 4096;
+// Items count from 1; entry 0 of a menu is its title.
+constexpr int FirstItem = 1;
+constexpr int LastItem = MenuEntryCount - 1;
+// The status line's texts begin after six characters.
+constexpr int SleepTextColumn = 6;
+constexpr int ClockTextSize = 32;
+
+enum Sgr : unsigned {
+  SgrReset = 0,
+  SgrBold = 1,
+  SgrBlack = 30,
+  SgrRed = 31,
+  SgrWhite = 37,
+  SgrOnBlack = 40,
+  SgrOnRed = 41,
+  SgrOnYellow = 43,
+  SgrOnWhite = 47,
+};
+
+__attribute__((format(printf, 2, 3))) void AppendFormatted(std::string* Out, const char* Format,
+                                                           ...) {
+  char Piece[64];
+  va_list Args;
+  va_start(Args, Format);
+  int Length = std::vsnprintf(Piece, sizeof Piece, Format, Args);
+  va_end(Args);
+  if (Length <= 0) return;
+  std::size_t Size = static_cast<std::size_t>(Length);
+  if (Size >= sizeof Piece) Size = sizeof Piece - 1;
+  Out->append(Piece, Size);
+}
+
+void SetRendition(std::string* Out, Sgr Value) {
+  AppendFormatted(Out, "%c[%um", Esc, static_cast<unsigned>(Value));
+}
+
+// Line and column go out as unsigned decimals of their 32-bit values, as the terminal
+// sees them; the sums are formed wide so large configuration values cannot overflow.
+void MoveTo(std::string* Out, std::int64_t Line, std::int64_t Column) {
+  AppendFormatted(Out, "%c[%u;%uf", Esc, static_cast<unsigned>(static_cast<std::uint32_t>(Line)),
+                  static_cast<unsigned>(static_cast<std::uint32_t>(Column)));
+}
+
+int ClampWidth(int Width) {
+  if (Width < 0) return 0;
+  return Width > WidestLine ? WidestLine : Width;
+}
+
+std::size_t TextLength(const char* Text) {
+  return Text == nullptr ? 0 : strnlen(Text, WidestLine);
+}
+
+// Text followed by blanks up to Width characters, cut after Width; then a line feed.
+void AppendPadded(std::string* Out, const char* Text, int Width) {
+  std::size_t Wanted = static_cast<std::size_t>(ClampWidth(Width));
+  std::size_t Length = TextLength(Text);
+  if (Length > Wanted) Length = Wanted;
+  Out->append(Text == nullptr ? "" : Text, Length);
+  Out->append(Wanted - Length, ' ');
+  Out->push_back('\n');
+}
+
+// Exactly Width characters with the text centred (an odd extra blank on the right); a text
+// wider than Width is cut after Width with no centring. Then a line feed.
+void AppendCentred(std::string* Out, const char* Text, int Width) {
+  std::size_t Wanted = static_cast<std::size_t>(ClampWidth(Width));
+  std::size_t Length = TextLength(Text);
+  if (Length >= Wanted) {
+    Out->append(Text, Wanted);
+  } else {
+    std::size_t Left = (Wanted - Length) / 2;
+    Out->append(Left, ' ');
+    Out->append(Text, Length);
+    Out->append(Wanted - Length - Left, ' ');
+  }
+  Out->push_back('\n');
+}
+
+// The label of item Item of menu Menu, or null when there is none to show.
+const char* ItemLabel(const ConfigStruct& Config, int Menu, std::int64_t Item) {
+  if (Item < FirstItem || Item > LastItem) return nullptr;
+  return Config.Menu[Menu][Item];
+}
+
+void AppendMenuSlot(std::string* Out, const ConfigStruct& Config, const ConfigSaveStruct& Save,
+                    int Menu, std::int64_t Slot) {
+  bool Highlighted = Menu == Save.MenuPos;
+  std::int64_t Line = Config.BorderTop + static_cast<std::int64_t>(Config.ItemHeight) * Slot;
+
+  for (Sgr Value : {SgrReset, SgrBold, SgrWhite, SgrOnBlack}) SetRendition(Out, Value);
+  if (Highlighted) {
+    SetRendition(Out, SgrOnYellow);
+    SetRendition(Out, SgrBlack);
+  }
+  MoveTo(Out, Line, Config.BorderLeft);
+  AppendPadded(Out, Config.Menu[Menu][0], Config.ItemWidth);
+
+  for (Sgr Value : {SgrReset, SgrWhite, SgrOnBlack}) SetRendition(Out, Value);
+  if (Highlighted) {
+    SetRendition(Out, SgrOnYellow);
+    SetRendition(Out, SgrBlack);
+  }
+  std::int64_t Item = Highlighted ? Save.MenuItemPos : Save.MenuSelection[Menu];
+  MoveTo(Out, Line + 1, Config.BorderLeft);
+  const char* Label = ItemLabel(Config, Menu, Item);
+  AppendCentred(Out, Label == nullptr ? "" : Label, Config.ItemWidth);
+}
+
+// Slot k shows menu MenuPos - half + k, for k from 1 to 2*half - 1. Only slots whose menu
+// exists write anything, so just those are visited, however large Rows is.
+void AppendMenuWindow(std::string* Out, int Rows, const ConfigStruct& Config,
+                      const ConfigSaveStruct& Save) {
+  std::int64_t Half = Rows / 2;
+  std::int64_t Offset = static_cast<std::int64_t>(Save.MenuPos) - Half;
+  std::int64_t First = Offset + 1 > 0 ? 1 : -Offset;
+  std::int64_t Last = 2 * Half - 1;
+  if (Offset + Last > MenuCount - 1) Last = MenuCount - 1 - Offset;
+  for (std::int64_t Slot = First; Slot <= Last; ++Slot) {
+    int Menu = static_cast<int>(Offset + Slot);
+    if (Config.Menu[Menu][0] == nullptr) break;  // the menu list ends here
+    AppendMenuSlot(Out, Config, Save, Menu, Slot);
+  }
+}
+
+void AppendStatusLine(std::string* Out, const ConfigStruct& Config, const ConfigSaveStruct& Save) {
+  for (Sgr Value : {SgrReset, SgrBold, SgrRed, SgrOnWhite}) SetRendition(Out, Value);
+  MoveTo(Out, 0, Config.BorderLeft);
+
+  // Room for the sleep text past the widest line, so placing it never needs a check.
+  char Line[WidestLine + 32];
+  std::memset(Line, ' ', sizeof Line);
+  if (Save.Mode == ModeRecording) std::memcpy(Line, "REC", 3);
+  char Sleep[24];
+  if (Save.SleepPeriod == 0) {
+    std::snprintf(Sleep, sizeof Sleep, "SLEEP OFF");
+  } else {
+    std::snprintf(Sleep, sizeof Sleep, "SLEEP %um", static_cast<unsigned>(Save.SleepPeriod));
+  }
+  std::memcpy(Line + SleepTextColumn, Sleep, std::strlen(Sleep));
+  Out->append(Line, static_cast<std::size_t>(ClampWidth(Config.ItemWidth)));
+  Out->push_back('\n');
+}
+
+// Date and time to the minute, then blanks to ItemWidth, cut after ItemWidth. A time the
+// calendar cannot express shows as blanks.
+void AppendClockLine(std::string* Out, const ConfigStruct& Config) {
+  MoveTo(Out, static_cast<std::int64_t>(DisplayHeight) - 1, Config.BorderLeft);
+  char Clock[ClockTextSize] = "";
+  std::time_t Now = Platform.Now();
+  std::tm Local{};
+  if (localtime_r(&Now, &Local) != nullptr) {
+    std::snprintf(Clock, sizeof Clock, "%4.4u-%2.2u-%2.2u %2.2u:%2.2u",
+                  static_cast<unsigned>(Local.tm_year + 1900),
+                  static_cast<unsigned>(Local.tm_mon + 1), static_cast<unsigned>(Local.tm_mday),
+                  static_cast<unsigned>(Local.tm_hour), static_cast<unsigned>(Local.tm_min));
+  }
+  AppendPadded(Out, Clock, Config.ItemWidth);
+}
+
+void AppendMenuScreen(std::string* Out, int Rows, const ConfigStruct& Config,
+                      const ConfigSaveStruct& Save) {
+  AppendMenuWindow(Out, Rows, Config, Save);
+  AppendStatusLine(Out, Config, Save);
+  AppendClockLine(Out, Config);
+}
+
+// Screen row r (0 to H - 2) shows entry DirPos - H/2 + r; rows without an entry stay blank.
+void AppendPlayList(std::string* Out, const ConfigStruct& Config) {
+  std::int64_t Height = DisplayHeight;
+  std::int64_t Offset = static_cast<std::int64_t>(Config.DirPos) - Height / 2;
+  std::int64_t First = Offset >= 0 ? 0 : -Offset;
+  std::int64_t Last = Height - 2;
+  if (Offset + Last > DirListSize - 1) Last = DirListSize - 1 - Offset;
+  for (std::int64_t Row = First; Row <= Last; ++Row) {
+    std::int64_t Entry = Offset + Row;
+    const char* Name = Config.DirList[Entry];
+    if (Name == nullptr) continue;
+    if (Entry == Config.DirPos) {
+      // No reset first: these override whatever the previous row left.
+      for (Sgr Value : {SgrBold, SgrBlack, SgrOnYellow}) SetRendition(Out, Value);
+    } else {
+      for (Sgr Value : {SgrReset, SgrBold, SgrWhite}) SetRendition(Out, Value);
+    }
+    MoveTo(Out, Row + 1, 1);
+    AppendPadded(Out, Name, DisplayWidth);
+  }
+  SetRendition(Out, SgrReset);
+}
+
+}  // namespace
+
+std::string ComposeDisplay(int Cols, int Rows, const ConfigStruct& Config,
+                           const ConfigSaveStruct& Save) {
+  (void)Cols;  // every slot falls in the first column
+  std::string Out;
+  SetRendition(&Out, SgrReset);
+  AppendFormatted(&Out, "%c[2J", Esc);
+  if (Save.Mode == ModePlayList) {
+    AppendPlayList(&Out, Config);
+  } else {
+    AppendMenuScreen(&Out, Rows, Config, Save);
+  }
+  AppendFormatted(&Out, "%c[H", Esc);
+  return Out;
+}
+
+void UpdateDisplay(int Cols, int Rows, const ConfigStruct* Config, const ConfigSaveStruct* Save) {
+  if (Config == nullptr || Save == nullptr) return;
+  std::string Screen = ComposeDisplay(Cols, Rows, *Config, *Save);
+  // One write, so a slow console shows whole frames.
+  Platform.WriteOutput(Screen.data(), Screen.size());
+}
+
+void DisplayError(const char* Error) {
+  std::string Line;
+  AppendFormatted(&Line, "%c7", Esc);
+  for (Sgr Value : {SgrBold, SgrWhite, SgrOnRed}) SetRendition(&Line, Value);
+  if (Error != nullptr) Line.append(Error);
+  Line.push_back('\n');
+  AppendFormatted(&Line, "%c8", Esc);
+  Platform.WriteOutput(Line.data(), Line.size());
+}

@@ -1,0 +1,394 @@
+// Screen drawing: whole redraws of the menu screen and the playback list, byte for byte,
+// and the error line.
+#include <climits>
+#include <string>
+
+#include "TestSupport.h"
+#include "app/Display.h"
+
+namespace {
+
+const std::string Begin = "\x1b[0m\x1b[2J";
+const std::string End = "\x1b[H";
+const std::string TitleOn = "\x1b[0m\x1b[1m\x1b[37m\x1b[40m";
+const std::string ItemOn = "\x1b[0m\x1b[37m\x1b[40m";
+const std::string Highlight = "\x1b[43m\x1b[30m";
+const std::string StatusOn = "\x1b[0m\x1b[1m\x1b[31m\x1b[47m";
+const std::string EntryOn = "\x1b[0m\x1b[1m\x1b[37m";
+const std::string EntrySelected = "\x1b[1m\x1b[30m\x1b[43m";
+const std::string Status16 = StatusOn + "\x1b[0;2f      SLEEP OFF \n";
+const std::string Clock16 = "\x1b[23;2f2024-03-05 09:07\n";
+
+int WriteCount = 0;
+
+class DisplayTest : public testsupport::HarrowlightTest {
+ protected:
+  void SetUp() override {
+    HarrowlightTest::SetUp();
+    WriteCount = 0;
+    Platform.WriteOutput = [](const char* Data, std::size_t Size) {
+      ++WriteCount;
+      testsupport::TheWorld().Output.append(Data, Size);
+    };
+    world().Clock = testsupport::LocalTime(2024, 3, 5, 9, 7, 41);
+    DisplayWidth = 80;
+    DisplayHeight = 24;
+    ThisConfig.BorderTop = 1;
+    ThisConfig.BorderLeft = 2;
+    ThisConfig.ItemWidth = 16;
+    ThisConfig.ItemHeight = 2;
+    AddMenu(0, {"ISO", "AUTO", "100", "200"});
+    AddMenu(1, {"EXPOSURE", "AUTO", "NIGHT"});
+    AddMenu(2, {"EXEC", "PHOTO", "VIDEO"});
+    AddMenu(3, {"POWER", "OFF", "SLEEP 5"});
+    ThisConfigSave.MenuSelection[0] = 1;
+    ThisConfigSave.MenuSelection[1] = 2;
+    ThisConfigSave.MenuSelection[2] = 1;
+    ThisConfigSave.MenuSelection[3] = 2;
+  }
+
+  void AddMenu(int Menu, std::initializer_list<const char*> Texts) {
+    int Entry = 0;
+    for (const char* Text : Texts) {
+      std::free(ThisConfig.Menu[Menu][Entry]);
+      ThisConfig.Menu[Menu][Entry++] = testsupport::HeapText(Text);
+    }
+  }
+
+  void AddEntries(int Count) {
+    for (int Entry = 0; Entry < Count; ++Entry) {
+      std::string Name = "cap" + std::to_string(Entry) + ".jpg";
+      ThisConfig.DirList[Entry] = testsupport::HeapText(Name.c_str());
+    }
+  }
+
+  std::string Draw(int Rows) {
+    world().Output.clear();
+    WriteCount = 0;
+    UpdateDisplay(1, Rows, &ThisConfig, &ThisConfigSave);
+    return world().Output;
+  }
+
+  void Browse(int Menu, int Item) {
+    ThisConfigSave.MenuPos = Menu;
+    ThisConfigSave.MenuItemPos = Item;
+  }
+
+  void ShowList(int Position) {
+    ThisConfigSave.Mode = ModePlayList;
+    ThisConfig.DirPos = Position;
+  }
+
+  static bool Contains(const std::string& Text, const std::string& Part) {
+    return Text.find(Part) != std::string::npos;
+  }
+};
+
+// The menu window.
+
+TEST_F(DisplayTest, FirstMenuLeavesTheSlotsAboveItBlank) {
+  Browse(0, 2);
+  EXPECT_EQ(Draw(4), Begin +                                                    //
+                         TitleOn + Highlight + "\x1b[5;2fISO             \n" +  //
+                         ItemOn + Highlight + "\x1b[6;2f      100       \n" +   //
+                         TitleOn + "\x1b[7;2fEXPOSURE        \n" +              //
+                         ItemOn + "\x1b[8;2f     NIGHT      \n" +               //
+                         Status16 + Clock16 + End);
+}
+
+TEST_F(DisplayTest, MiddleMenuHasNeighboursOnBothSides) {
+  Browse(1, 1);
+  EXPECT_EQ(Draw(4), Begin +                                                    //
+                         TitleOn + "\x1b[3;2fISO             \n" +              //
+                         ItemOn + "\x1b[4;2f      AUTO      \n" +               //
+                         TitleOn + Highlight + "\x1b[5;2fEXPOSURE        \n" +  //
+                         ItemOn + Highlight + "\x1b[6;2f      AUTO      \n" +   //
+                         TitleOn + "\x1b[7;2fEXEC            \n" +              //
+                         ItemOn + "\x1b[8;2f     PHOTO      \n" +               //
+                         Status16 + Clock16 + End);
+}
+
+TEST_F(DisplayTest, LastMenuEndsTheWindowAtTheFirstMissingTitle) {
+  Browse(3, 1);
+  EXPECT_EQ(Draw(6), Begin +                                                    //
+                         TitleOn + "\x1b[3;2fEXPOSURE        \n" +              //
+                         ItemOn + "\x1b[4;2f     NIGHT      \n" +               //
+                         TitleOn + "\x1b[5;2fEXEC            \n" +              //
+                         ItemOn + "\x1b[6;2f     PHOTO      \n" +               //
+                         TitleOn + Highlight + "\x1b[7;2fPOWER           \n" +  //
+                         ItemOn + Highlight + "\x1b[8;2f      OFF       \n" +   //
+                         Status16 + Clock16 + End);
+}
+
+TEST_F(DisplayTest, MissingTitleStopsEvenWhenLaterMenusExist) {
+  std::free(ThisConfig.Menu[2][0]);
+  ThisConfig.Menu[2][0] = nullptr;
+  Browse(1, 1);
+  std::string Screen = Draw(6);
+  EXPECT_TRUE(Contains(Screen, "EXPOSURE"));
+  EXPECT_FALSE(Contains(Screen, "POWER"));
+}
+
+TEST_F(DisplayTest, OneRowOrLessDrawsOnlyStatusAndClock) {
+  Browse(1, 1);
+  for (int Rows : {1, 0, -3}) {
+    EXPECT_EQ(Draw(Rows), Begin + Status16 + Clock16 + End) << "Rows " << Rows;
+  }
+}
+
+TEST_F(DisplayTest, TwoOrThreeRowsShowTheHighlightedMenuAlone) {
+  Browse(1, 1);
+  std::string Alone = Begin +                                                //
+                      TitleOn + Highlight + "\x1b[3;2fEXPOSURE        \n" +  //
+                      ItemOn + Highlight + "\x1b[4;2f      AUTO      \n" +   //
+                      Status16 + Clock16 + End;
+  EXPECT_EQ(Draw(2), Alone);
+  EXPECT_EQ(Draw(3), Alone);
+}
+
+TEST_F(DisplayTest, FiveRowsShowTheSameThreeSlotsAsFour) {
+  Browse(1, 1);
+  EXPECT_EQ(Draw(5), Draw(4));
+}
+
+TEST_F(DisplayTest, HugeRowCountAndMenuPositionsFinishWithoutDrawingOutsideTheList) {
+  Browse(INT_MAX, 1);
+  EXPECT_EQ(Draw(INT_MAX), Begin + Status16 + Clock16 + End);
+  Browse(INT_MIN, 1);
+  EXPECT_EQ(Draw(INT_MAX), Begin + Status16 + Clock16 + End);
+  Browse(0, 1);
+  EXPECT_TRUE(Contains(Draw(INT_MAX), "POWER"));
+}
+
+// Titles and item lines.
+
+TEST_F(DisplayTest, ItemLabelIsCentredWithTheOddBlankOnTheRight) {
+  ThisConfig.ItemWidth = 10;
+  AddMenu(0, {"ISO", "AB", "ABC"});
+  Browse(0, 1);
+  EXPECT_TRUE(Contains(Draw(2), "\x1b[4;2f    AB    \n"));
+  Browse(0, 2);
+  EXPECT_TRUE(Contains(Draw(2), "\x1b[4;2f   ABC    \n"));
+}
+
+TEST_F(DisplayTest, TitleAsWideAsTheCellIsShownWholeAndALongerOneCut) {
+  ThisConfig.ItemWidth = 10;
+  AddMenu(0, {"EXACTLYTEN", "A"});
+  Browse(0, 1);
+  EXPECT_TRUE(Contains(Draw(2), "\x1b[3;2fEXACTLYTEN\n"));
+  AddMenu(0, {"LONGERTITLE!"});
+  EXPECT_TRUE(Contains(Draw(2), "\x1b[3;2fLONGERTITL\n"));
+}
+
+TEST_F(DisplayTest, LabelWiderThanTheCellIsCutWithoutCentring) {
+  ThisConfig.ItemWidth = 10;
+  AddMenu(0, {"ISO", "VERYLONGLABEL", "TENLETTERS"});
+  Browse(0, 1);
+  EXPECT_TRUE(Contains(Draw(2), "\x1b[4;2fVERYLONGLA\n"));
+  Browse(0, 2);
+  EXPECT_TRUE(Contains(Draw(2), "\x1b[4;2fTENLETTERS\n"));
+}
+
+TEST_F(DisplayTest, ItemIndexOutsideTheItemsOrWithoutLabelShowsABlankLine) {
+  ThisConfig.ItemWidth = 10;
+  for (int Item : {0, -1, 64, 3, INT_MIN}) {
+    Browse(1, Item);
+    EXPECT_TRUE(Contains(Draw(2), "\x1b[4;2f          \n")) << "item " << Item;
+  }
+}
+
+TEST_F(DisplayTest, CommittedItemIsShownForMenusOtherThanTheHighlighted) {
+  ThisConfigSave.MenuSelection[0] = 99;
+  Browse(1, 1);
+  EXPECT_TRUE(Contains(Draw(4), ItemOn + "\x1b[4;2f                \n"));
+}
+
+TEST_F(DisplayTest, WidthsBeyondTheLineBufferAreHeldAtItsSize) {
+  ThisConfig.ItemWidth = 5000;
+  Browse(0, 1);
+  std::string Screen = Draw(2);
+  EXPECT_TRUE(Contains(Screen, "\x1b[3;2fISO" + std::string(4093, ' ') + "\n"));
+  EXPECT_TRUE(Contains(
+      Screen, "\x1b[4;2f" + std::string(2046, ' ') + "AUTO" + std::string(2046, ' ') + "\n"));
+}
+
+TEST_F(DisplayTest, NegativeWidthDrawsEmptyText) {
+  ThisConfig.ItemWidth = -4;
+  Browse(0, 1);
+  EXPECT_EQ(Draw(2), Begin +                                    //
+                         TitleOn + Highlight + "\x1b[3;2f\n" +  //
+                         ItemOn + Highlight + "\x1b[4;2f\n" +   //
+                         StatusOn + "\x1b[0;2f\n" +             //
+                         "\x1b[23;2f\n" + End);
+}
+
+TEST_F(DisplayTest, PositionsAreWrittenAsUnsignedDecimals) {
+  ThisConfig.BorderLeft = -1;
+  Browse(0, 1);
+  EXPECT_TRUE(Contains(Draw(2), "\x1b[3;4294967295f"));
+}
+
+// Status line.
+
+TEST_F(DisplayTest, StatusLineWhileRecordingShowsRecAndSleepTime) {
+  ThisConfig.ItemWidth = 20;
+  ThisConfigSave.Mode = ModeRecording;
+  ThisConfigSave.SleepPeriod = 5;
+  EXPECT_TRUE(Contains(Draw(0), StatusOn + "\x1b[0;2fREC   SLEEP 5m      \n"));
+}
+
+TEST_F(DisplayTest, StatusLineInPreviewShowsNoRec) {
+  ThisConfig.ItemWidth = 20;
+  ThisConfigSave.Mode = ModePreview;
+  EXPECT_TRUE(Contains(Draw(0), StatusOn + "\x1b[0;2f      SLEEP OFF     \n"));
+  ThisConfigSave.SleepPeriod = 120;
+  EXPECT_TRUE(Contains(Draw(0), StatusOn + "\x1b[0;2f      SLEEP 120m    \n"));
+}
+
+TEST_F(DisplayTest, UnknownModeDrawsTheMenuScreenWithoutRec) {
+  ThisConfig.ItemWidth = 20;
+  for (int Mode : {7, -1}) {
+    ThisConfigSave.Mode = Mode;
+    Browse(0, 1);
+    std::string Screen = Draw(2);
+    EXPECT_TRUE(Contains(Screen, "\x1b[0;2f      SLEEP OFF     \n")) << "Mode " << Mode;
+    EXPECT_TRUE(Contains(Screen, "ISO")) << "Mode " << Mode;
+  }
+}
+
+TEST_F(DisplayTest, NarrowStatusLineCutsItsTexts) {
+  ThisConfig.ItemWidth = 2;
+  ThisConfigSave.Mode = ModeRecording;
+  EXPECT_TRUE(Contains(Draw(0), "\x1b[0;2fRE\n"));
+  ThisConfig.ItemWidth = 10;
+  EXPECT_TRUE(Contains(Draw(0), "\x1b[0;2fREC   SLEE\n"));
+}
+
+// Clock line: date and time, blanks to the cell width, no carriage return.
+
+TEST_F(DisplayTest, ClockLineFollowsTheCellWidth) {
+  struct Case {
+    int Width;
+    const char* Line;
+  } Cases[] = {
+      {10, "2024-03-05"},
+      {16, "2024-03-05 09:07"},
+      {17, "2024-03-05 09:07 "},
+      {24, "2024-03-05 09:07        "},
+  };
+  for (const Case& Each : Cases) {
+    ThisConfig.ItemWidth = Each.Width;
+    std::string Screen = Draw(0);
+    std::string Tail = "\x1b[23;2f" + std::string(Each.Line) + "\n\x1b[H";
+    ASSERT_GE(Screen.size(), Tail.size());
+    EXPECT_EQ(Screen.substr(Screen.size() - Tail.size()), Tail) << "width " << Each.Width;
+  }
+}
+
+TEST_F(DisplayTest, ClockStandsOnTheLineAboveTheLast) {
+  DisplayHeight = 10;
+  EXPECT_TRUE(Contains(Draw(0), "\x1b[9;2f2024-03-05 09:07\n"));
+}
+
+// Playback list.
+
+TEST_F(DisplayTest, ListAtItsFirstEntryLeavesTheUpperRowsBlank) {
+  DisplayHeight = 6;
+  DisplayWidth = 12;
+  AddEntries(8);
+  ShowList(0);
+  EXPECT_EQ(Draw(4), Begin +                                          //
+                         EntrySelected + "\x1b[4;1fcap0.jpg    \n" +  //
+                         EntryOn + "\x1b[5;1fcap1.jpg    \n" +        //
+                         "\x1b[0m" + End);
+}
+
+TEST_F(DisplayTest, ListInTheMiddleFillsEveryRowButTheLast) {
+  DisplayHeight = 6;
+  DisplayWidth = 12;
+  AddEntries(8);
+  ShowList(4);
+  EXPECT_EQ(Draw(4), Begin +                                          //
+                         EntryOn + "\x1b[1;1fcap1.jpg    \n" +        //
+                         EntryOn + "\x1b[2;1fcap2.jpg    \n" +        //
+                         EntryOn + "\x1b[3;1fcap3.jpg    \n" +        //
+                         EntrySelected + "\x1b[4;1fcap4.jpg    \n" +  //
+                         EntryOn + "\x1b[5;1fcap5.jpg    \n" +        //
+                         "\x1b[0m" + End);
+}
+
+TEST_F(DisplayTest, ListAtItsLastEntryLeavesTheLowerRowsBlank) {
+  DisplayHeight = 6;
+  DisplayWidth = 12;
+  AddEntries(8);
+  ShowList(7);
+  EXPECT_EQ(Draw(4), Begin +                                          //
+                         EntryOn + "\x1b[1;1fcap4.jpg    \n" +        //
+                         EntryOn + "\x1b[2;1fcap5.jpg    \n" +        //
+                         EntryOn + "\x1b[3;1fcap6.jpg    \n" +        //
+                         EntrySelected + "\x1b[4;1fcap7.jpg    \n" +  //
+                         "\x1b[0m" + End);
+}
+
+TEST_F(DisplayTest, EmptyListDrawsOnlyTheFrame) {
+  ShowList(0);
+  EXPECT_EQ(Draw(4), Begin + "\x1b[0m" + End);
+}
+
+TEST_F(DisplayTest, ListOnATwentyFourLineScreenNeverWritesTheLastLine) {
+  DisplayWidth = 8;
+  AddEntries(15);
+  ShowList(0);
+  std::string Screen = Draw(4);
+  EXPECT_TRUE(Contains(Screen, EntrySelected + "\x1b[13;1fcap0.jpg\n"));
+  EXPECT_TRUE(Contains(Screen, EntryOn + "\x1b[23;1fcap10.jp\n"));
+  EXPECT_FALSE(Contains(Screen, "cap11"));
+  EXPECT_FALSE(Contains(Screen, "\x1b[24;"));
+}
+
+TEST_F(DisplayTest, ListNamesAreCutAtTheScreenWidth) {
+  DisplayHeight = 4;
+  DisplayWidth = 12;
+  ThisConfig.DirList[0] = testsupport::HeapText("averyverylongname.h264");
+  ShowList(0);
+  EXPECT_TRUE(Contains(Draw(4), "\x1b[3;1faveryverylon\n"));
+  DisplayWidth = 10000;
+  EXPECT_TRUE(Contains(Draw(4), "\x1b[3;1faveryverylongname.h264" + std::string(4074, ' ') + "\n"));
+  DisplayWidth = -1;
+  EXPECT_TRUE(Contains(Draw(4), "\x1b[3;1f\n"));
+}
+
+TEST_F(DisplayTest, ListPositionsFarOutsideTheListDrawNothing) {
+  AddEntries(3);
+  for (int Position : {INT_MAX, INT_MIN}) {
+    ShowList(Position);
+    EXPECT_EQ(Draw(4), Begin + "\x1b[0m" + End) << "position " << Position;
+  }
+  DisplayHeight = INT_MAX;
+  ShowList(0);
+  EXPECT_TRUE(Contains(Draw(4), "cap2.jpg"));
+}
+
+// Output in one piece.
+
+TEST_F(DisplayTest, EachRedrawIsOneWrite) {
+  Browse(1, 1);
+  std::string Screen = Draw(6);
+  EXPECT_EQ(WriteCount, 1);
+  EXPECT_EQ(Screen, ComposeDisplay(1, 6, ThisConfig, ThisConfigSave));
+  AddEntries(3);
+  ShowList(1);
+  Draw(6);
+  EXPECT_EQ(WriteCount, 1);
+}
+
+TEST_F(DisplayTest, ErrorLineIsBoldWhiteOnRedBetweenSaveAndRestore) {
+  DisplayError("Failed to start timer.");
+  EXPECT_EQ(world().Output,
+            "\x1b"
+            "7\x1b[1m\x1b[37m\x1b[41mFailed to start timer.\n\x1b"
+            "8");
+  EXPECT_EQ(WriteCount, 1);
+}
+
+}  // namespace
