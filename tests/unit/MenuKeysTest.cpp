@@ -260,6 +260,7 @@ TEST_F(MenuKeysTest, SpaceWhileRecordingStopsTheCaptureWithoutSaving) {
   EXPECT_EQ(world().Commands, StopTools);
   EXPECT_EQ(ThisConfigSave.Mode, ModeIdle);
   EXPECT_EQ(ThisConfigSave.ID, 9);
+  EXPECT_NE(access("CONFIG.DAT", F_OK), 0) << "stopping a capture saves nothing";
   EXPECT_EQ(Refresh, FlagSet);
 }
 
@@ -274,6 +275,7 @@ TEST_F(MenuKeysTest, SpaceInPreviewStopsToolsThenCaptures) {
   EXPECT_EQ(world().Commands, Expected);
   EXPECT_EQ(ThisConfigSave.Mode, ModeRecording);
   EXPECT_EQ(ThisConfigSave.ID, 5);
+  EXPECT_EQ(access("CONFIG.DAT", F_OK), 0) << "a capture saves the new number";
   EXPECT_EQ(Refresh, FlagSet);
 }
 
