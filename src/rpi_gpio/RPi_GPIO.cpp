@@ -21,10 +21,11 @@ constexpr std::uintptr_t PageSize = 4096;
 constexpr std::size_t MapBlockSize = 2 * PageSize - 1;
 
 // The heap blocks under the mappings. They are never released (the mapping lives until the
-// process ends); keeping them here also tells leak checkers they are still in use.
+// process ends); keeping them here also tells leak checkers they are still in use. The list
+// itself is never destroyed, so it still holds them when a leak check runs at exit.
 std::vector<void*>& MapBlocks() {
-  static std::vector<void*> Blocks;
-  return Blocks;
+  static auto* Blocks = new std::vector<void*>();
+  return *Blocks;
 }
 
 void* FirstAlignedAddress(void* Block) {
