@@ -2,7 +2,9 @@
 #pragma once
 
 // Sets the defaults, reads the file, then configures the pins and drives every output high
-// (the pin work only while GPIO is mapped). A missing file keeps the defaults.
+// (the pin work only while GPIO is mapped). A missing file keeps the defaults. Lines naming
+// a menu, button or output outside the tables, or a pin beyond a full list, are ignored;
+// menu pieces beyond 64 are dropped and texts are cut to 4096 characters.
 void ReadConfig(const char* Filename);
 
 // Number of pins read into GPIO_Input_Pin / GPIO_Output_Pin by the last ReadConfig.

@@ -117,6 +117,8 @@ void LoadConfigBinary(const char* Filename) {
   std::FILE* File = std::fopen(Filename, "rb");
   if (File == nullptr) {
     WriteFormatted("Failed to open file: %s\n", Filename);
+    // The defaults are in range, but a configured start number may be negative.
+    ClampState(ThisConfigSave);
     return;
   }
   unsigned char Bytes[StateFileSize];

@@ -236,6 +236,13 @@ TEST_F(SavedStateTest, MissingFileReportsItAndKeepsDefaults) {
   EXPECT_EQ(Encoded(ThisConfigSave), Encoded(SampleState()));
 }
 
+TEST_F(SavedStateTest, MissingFileStillCorrectsANegativeStartNumber) {
+  ThisConfigSave = SampleState();
+  ThisConfigSave.ID = -3;  // from a configured start number
+  LoadConfigBinary(Path.c_str());
+  EXPECT_EQ(ThisConfigSave.ID, 1);
+}
+
 // ---- Saving ----
 
 TEST_F(SavedStateTest, SaveReplacesTheFileAndResetsTheAutoSaveCountdown) {
@@ -266,6 +273,23 @@ TEST_F(SavedStateTest, UncreatableTemporaryFileLeavesTheOldFileAlone) {
 
   EXPECT_EQ(world().Output, "Failed to open file: " + Path + "\n");
   EXPECT_EQ(AutoSaveCount, AutoSaveReload);
+  EXPECT_EQ(FileBytes(), Encoded(SampleState()));
+}
+
+TEST_F(SavedStateTest, ReadOnlyDirectoryIsReportedAndTheOldFileKept) {
+  ThisConfigSave = SampleState();
+  SaveConfigBinary(Path.c_str());
+  chmod(Directory.c_str(), 0555);
+  if (access(Directory.c_str(), W_OK) == 0) {
+    chmod(Directory.c_str(), 0755);
+    GTEST_SKIP() << "this user may write into read-only directories";
+  }
+  ThisConfigSave.ID = 1;
+
+  SaveConfigBinary(Path.c_str());
+  chmod(Directory.c_str(), 0755);
+
+  EXPECT_EQ(world().Output, "Failed to open file: " + Path + "\n");
   EXPECT_EQ(FileBytes(), Encoded(SampleState()));
 }
 
