@@ -1,0 +1,42 @@
+#!/bin/bash
+# Start-up and shutdown in a terminal: the first screen is drawn, the preview command runs at
+# the first tick, and SIGTERM ends the run through the shutdown sequence (state file of 280
+# bytes, camera tools killed, terminal settings given back, exit status 0). A camera tool
+# that ends at once is started again by the watchdog and leaves no ended process behind.
+source "$(dirname "$0")/lib.sh"
+e2e_setup start_stop "$@"
+install_program production
+
+preview='^raspistill -w 640 -h 480 -ex auto -p 480,0,160,120 -t 0$'
+
+log "first screen and preview"
+start_in_tmux 80 24
+expect_row_has 11 RESOLUTION
+wait_log "$preview" 1
+wait_until "the preview stand-in to run" test "$(standin_count raspistill)" -eq 1
+[ ! -e "$RUN_DIR/CONFIG.DAT" ] || fail "CONFIG.DAT written before any save"
+
+log "SIGTERM"
+kill -TERM "$PROGRAM_PID"
+wait_for_exit
+[ "$(exit_status)" -eq 0 ] || fail "exit status $(exit_status)"
+[ "$(state_size)" -eq 280 ] || fail "CONFIG.DAT holds $(state_size) bytes"
+[ "$(state_word 0)" -eq 1 ] || fail "ID $(state_word 0) saved, expected 1"
+wait_until "the preview stand-in to be killed" no_standin_running raspistill
+cmp -s "$RUN_DIR/stty.before" "$RUN_DIR/stty.after" ||
+  fail "terminal settings not restored: $(cat "$RUN_DIR/stty.before") -> $(cat "$RUN_DIR/stty.after")"
+[ "$(log_count "$preview")" -ge 1 ] || fail "no preview"
+stop_tmux
+
+log "a preview tool that ends at once is restarted and collected"
+: >"$STANDIN_LOG"
+start_in_tmux 80 24 HARROWLIGHT_STANDIN_EXIT=crash
+wait_log "$preview" 3
+# The program collects its ended tools each tick; at most the latest may still wait.
+zombies() { ps -o stat= --ppid "$PROGRAM_PID" | grep -c '^Z' || true; }
+few_zombies() { [ "$(zombies)" -le 1 ]; }
+wait_until "ended tools to be collected" few_zombies
+program_running || fail "program ended"
+kill -TERM "$PROGRAM_PID"
+wait_for_exit
+[ "$(exit_status)" -eq 0 ] || fail "exit status $(exit_status)"
