@@ -240,6 +240,7 @@ TEST_F(PlaybackKeysTest, CommandThatWouldNotFitIsNotRun) {
   std::snprintf(ThisConfig.Play, TextSize, "%s [FILENAME] [FILENAME] &", Long.c_str());
   Press(Enter);
   EXPECT_EQ(world().Commands, (std::vector<std::string>{PlayerQueryCommand}));
+  EXPECT_NE(world().Output.find("File name too long, not played."), std::string::npos);
   EXPECT_EQ(world().Output.find("\x1b[2J"), std::string::npos);
 }
 
