@@ -1,4 +1,6 @@
 // Memory-mapped access to the BCM2835 GPIO block and the auxiliary mini-UART.
+// The register sequences themselves live in RegisterOps.h; these functions run them on a
+// mapped page. Every operation does nothing (reads as 0, or 1 for a pin level) on a null base.
 #pragma once
 
 #include <cstdint>
@@ -23,8 +25,7 @@ void ConfigGPIO(RegisterBase GPIO, RegisterBase AUX, const std::uint32_t* GPIO_I
                 int InputPinCount, const std::uint32_t* GPIO_OutputPins, int OutputPinCount,
                 int ConfigUART);
 void GPIO_MakeInput(RegisterBase GPIO, const std::uint32_t* GPIO_InputPins, int InputPinCount);
-void GPIO_MakeOutput(RegisterBase GPIO, const std::uint32_t* GPIO_OutputPins,
-                     int OutputPinCount);
+void GPIO_MakeOutput(RegisterBase GPIO, const std::uint32_t* GPIO_OutputPins, int OutputPinCount);
 
 void GPIO_SetPin(RegisterBase GPIO, std::uint32_t Pin);
 void GPIO_ClearPin(RegisterBase GPIO, std::uint32_t Pin);
