@@ -113,6 +113,14 @@ void ClampState(ConfigSaveStruct& State) {
   if (State.ID < 0) State.ID = 1;
 }
 
+void FitStateToMenus(ConfigSaveStruct& State, const ConfigStruct& Config) {
+  // A record from a configuration with more menus may highlight one that is not there;
+  // start from the first menu then, showing its committed item.
+  if (Config.Menu[State.MenuPos][0] != nullptr || Config.Menu[0][0] == nullptr) return;
+  State.MenuPos = 0;
+  State.MenuItemPos = State.MenuSelection[0];
+}
+
 void LoadConfigBinary(const char* Filename) {
   std::FILE* File = std::fopen(Filename, "rb");
   if (File == nullptr) {
@@ -126,6 +134,7 @@ void LoadConfigBinary(const char* Filename) {
   std::fclose(File);
   DecodeState(Bytes, Count, ThisConfigSave);
   ClampState(ThisConfigSave);
+  FitStateToMenus(ThisConfigSave, ThisConfig);
 }
 
 void SaveConfigBinary(const char* Filename) {

@@ -24,5 +24,9 @@ void DecodeState(const unsigned char* Bytes, std::size_t Count, ConfigSaveStruct
 // Brings indexes and the mode back into the ranges the menu tables allow.
 void ClampState(ConfigSaveStruct& State);
 
+// After ClampState: moves the highlight to menu 0 when the highlighted menu does not exist
+// in this configuration.
+void FitStateToMenus(ConfigSaveStruct& State, const ConfigStruct& Config);
+
 // Flushes a descriptor's data to storage; fsync unless a test replaces it.
 extern int (*SyncDescriptor)(int Descriptor);

@@ -357,3 +357,33 @@ TEST_F(SavedStateTest, RelativeNameIsSavedInTheCurrentDirectory) {
 }
 
 }  // namespace
+
+TEST(StateMenuFit, HighlightOnAMissingMenuMovesToTheFirstMenu) {
+  testsupport::ResetGlobals();
+  ThisConfig.Menu[0][0] = testsupport::HeapText("Size");
+  ThisConfig.Menu[1][0] = testsupport::HeapText("Mode");
+  ConfigSaveStruct State{};
+  State.MenuPos = 9;
+  State.MenuItemPos = 4;
+  State.MenuSelection[0] = 2;
+  FitStateToMenus(State, ThisConfig);
+  EXPECT_EQ(State.MenuPos, 0);
+  EXPECT_EQ(State.MenuItemPos, 2);
+
+  State.MenuPos = 1;
+  State.MenuItemPos = 5;
+  FitStateToMenus(State, ThisConfig);
+  EXPECT_EQ(State.MenuPos, 1) << "an existing menu keeps its highlight";
+  EXPECT_EQ(State.MenuItemPos, 5);
+  testsupport::ResetGlobals();
+}
+
+TEST(StateMenuFit, WithoutAnyMenuTheRecordIsKept) {
+  testsupport::ResetGlobals();
+  ConfigSaveStruct State{};
+  State.MenuPos = 9;
+  State.MenuItemPos = 4;
+  FitStateToMenus(State, ThisConfig);
+  EXPECT_EQ(State.MenuPos, 9);
+  EXPECT_EQ(State.MenuItemPos, 4);
+}
