@@ -8,19 +8,20 @@
 #include <cstdint>
 #include <cstdio>
 #include <iterator>
+#include <limits>
 #include <vector>
 
 #include "app/Platform.h"
 
 namespace {
 
-// Device-tree names of the BCM2835 itself and of the later chips, whose peripherals sit
-// elsewhere. Older kernels of the first boards call the chip bcm2708, and those of the
-// quad-core boards bcm2709 and bcm2710.
+// Device-tree names of each chip: the mainline name first, then the names older kernels
+// used (bcm2708 on the Pi 1, bcm2709 on the Pi 2, bcm2710 on the Pi 3, bcm2838 on the Pi 4).
 const char* const Bcm2835Names[] = {"brcm,bcm2835", "brcm,bcm2708"};
-const char* const LaterChipNames[] = {"brcm,bcm2836", "brcm,bcm2837", "brcm,bcm2838",
-                                      "brcm,bcm2711", "brcm,bcm2712", "brcm,bcm2709",
-                                      "brcm,bcm2710"};
+const char* const Bcm2836Names[] = {"brcm,bcm2836", "brcm,bcm2709"};
+const char* const Bcm2837Names[] = {"brcm,bcm2837", "brcm,bcm2710"};
+const char* const Bcm2711Names[] = {"brcm,bcm2711", "brcm,bcm2838"};
+const char* const Bcm2712Names[] = {"brcm,bcm2712"};
 
 std::vector<std::string> SplitAt(const std::string& Text, char Separator) {
   std::vector<std::string> Parts;
@@ -42,12 +43,6 @@ bool ListsAnyOf(const std::vector<std::string>& Names, const char* const* Wanted
     }
   }
   return false;
-}
-
-bool CompatibleNamesBcm2835(const std::string& CompatibleText) {
-  const std::vector<std::string> Names = SplitAt(CompatibleText, '\0');
-  return ListsAnyOf(Names, Bcm2835Names, std::size(Bcm2835Names)) &&
-         !ListsAnyOf(Names, LaterChipNames, std::size(LaterChipNames));
 }
 
 std::string TrimBlanks(const std::string& Text) {
@@ -79,6 +74,38 @@ bool CpuInfoNamesBcm2835(const std::string& CpuInfoText) {
   }
   // Later boards report BCM2835 as well; only the ARMv6 core tells the first chip apart.
   return Bcm2708 || (Bcm2835 && ArmV6);
+}
+
+constexpr std::uint32_t GpioBlockOffset = 0x200000;
+
+// The peripheral base each chip has in its usual configuration; any other base read from
+// the device tree means a layout this program does not know.
+std::uint32_t ExpectedPeripheralBase(PiChip Chip) {
+  switch (Chip) {
+    case PiChip::Bcm2835:
+      return 0x20000000u;
+    case PiChip::Bcm2836:
+    case PiChip::Bcm2837:
+      return 0x3F000000u;
+    case PiChip::Bcm2711:
+      return 0xFE000000u;
+    case PiChip::None:
+      break;
+  }
+  return 0;
+}
+
+std::uint32_t BigEndianWordAt(const std::string& Bytes, std::size_t Offset) {
+  std::uint32_t Word = 0;
+  for (std::size_t I = 0; I < 4; ++I) {
+    Word = (Word << 8) | static_cast<unsigned char>(Bytes[Offset + I]);
+  }
+  return Word;
+}
+
+[[maybe_unused]] int OpenReadWriteSync(const char* Path) {
+  // Close-on-exec: the shell commands the program runs have no business with the device.
+  return open(Path, O_RDWR | O_SYNC | O_CLOEXEC);
 }
 
 void ReportNoMemory() {
@@ -119,7 +146,7 @@ RegisterBase OpenSimulatedGpio(int* MemFile) {
 }  // namespace
 
 bool IsBcm2835(const std::string& CompatibleText, const std::string& CpuInfoText) {
-  if (!CompatibleText.empty()) return CompatibleNamesBcm2835(CompatibleText);
+  if (!CompatibleText.empty()) return ChipFromCompatible(CompatibleText) == PiChip::Bcm2835;
   return CpuInfoNamesBcm2835(CpuInfoText);
 }
 
@@ -134,8 +161,59 @@ std::string ReadWholeFile(const char* Path) {
   return Content;
 }
 
-bool RunningOnBcm2835() {
-  return IsBcm2835(ReadWholeFile("/proc/device-tree/compatible"), ReadWholeFile("/proc/cpuinfo"));
+PiChip ChipFromCompatible(const std::string& CompatibleText) {
+  const std::vector<std::string> Names = SplitAt(CompatibleText, '\0');
+  if (ListsAnyOf(Names, Bcm2712Names, std::size(Bcm2712Names))) return PiChip::None;
+  if (ListsAnyOf(Names, Bcm2711Names, std::size(Bcm2711Names))) return PiChip::Bcm2711;
+  if (ListsAnyOf(Names, Bcm2837Names, std::size(Bcm2837Names))) return PiChip::Bcm2837;
+  if (ListsAnyOf(Names, Bcm2836Names, std::size(Bcm2836Names))) return PiChip::Bcm2836;
+  if (ListsAnyOf(Names, Bcm2835Names, std::size(Bcm2835Names))) return PiChip::Bcm2835;
+  return PiChip::None;
+}
+
+std::uint32_t PeripheralBaseFromRanges(const std::string& RangesBytes) {
+  if (RangesBytes.size() < 8) return 0;
+  const std::uint32_t Base = BigEndianWordAt(RangesBytes, 4);
+  if (Base != 0) return Base;
+  if (RangesBytes.size() < 12) return 0;
+  return BigEndianWordAt(RangesBytes, 8);
+}
+
+std::uint32_t GpioPageAddress(const std::string& CompatibleText, const std::string& CpuInfoText,
+                              const std::string& RangesBytes) {
+  if (CompatibleText.empty()) {
+    return IsBcm2835(CompatibleText, CpuInfoText) ? static_cast<std::uint32_t>(Bcm2835GpioBase) : 0;
+  }
+  const PiChip Chip = ChipFromCompatible(CompatibleText);
+  if (Chip == PiChip::None) return 0;
+  const std::uint32_t Base = PeripheralBaseFromRanges(RangesBytes);
+  if (Base == 0) {
+    return Chip == PiChip::Bcm2835 ? static_cast<std::uint32_t>(Bcm2835GpioBase) : 0;
+  }
+  // Mapping a page the chip does not have would write into unrelated memory or devices.
+  if (Base != ExpectedPeripheralBase(Chip)) return 0;
+  return Base + GpioBlockOffset;
+}
+
+std::uint32_t ThisMachineGpioPageAddress() {
+  return GpioPageAddress(ReadWholeFile("/proc/device-tree/compatible"),
+                         ReadWholeFile("/proc/cpuinfo"),
+                         ReadWholeFile("/proc/device-tree/soc/ranges"));
+}
+
+GpioDevice OpenGpioDevice(std::uint32_t PageAddress, OpenDeviceFunction OpenDevice) {
+  // The map offset is a long; on a 32-bit long an address at or above 2 GiB (the BCM2711's)
+  // cannot be passed, so only /dev/gpiomem can reach that page.
+  const bool FitsOffset = static_cast<std::uint64_t>(PageAddress) <=
+                          static_cast<std::uint64_t>(std::numeric_limits<long>::max());
+  if (FitsOffset) {
+    const int File = OpenDevice("/dev/mem");
+    if (File >= 0) return GpioDevice{File, static_cast<long>(PageAddress)};
+  }
+  // Without root, the GPIO page alone is open to members of the gpio group here.
+  const int File = OpenDevice("/dev/gpiomem");
+  if (File >= 0) return GpioDevice{File, 0};
+  return GpioDevice{-1, 0};
 }
 
 RegisterBase OpenGpio(int* MemFile) {
@@ -143,19 +221,18 @@ RegisterBase OpenGpio(int* MemFile) {
 #if defined(HARROWLIGHT_SIMULATED_GPIO) && HARROWLIGHT_SIMULATED_GPIO
   return OpenSimulatedGpio(MemFile);
 #else
-  // Mapping this address on any other machine would write into unrelated memory or
-  // devices, so anything but a BCM2835 goes on without GPIO.
-  if (!RunningOnBcm2835()) {
+  // Anything but a known Raspberry Pi chip goes on without GPIO.
+  const std::uint32_t PageAddress = ThisMachineGpioPageAddress();
+  if (PageAddress == 0) {
     ReportNoMemory();
     return nullptr;
   }
-  // Close-on-exec: the shell commands the program runs have no business with /dev/mem.
-  const int File = open("/dev/mem", O_RDWR | O_SYNC | O_CLOEXEC);
-  if (File < 0) {
+  const GpioDevice Device = OpenGpioDevice(PageAddress, OpenReadWriteSync);
+  if (Device.File < 0) {
     ReportNoMemory();
     return nullptr;
   }
-  *MemFile = File;
-  return MapGpioMemory(File, Bcm2835GpioBase);
+  *MemFile = Device.File;
+  return MapGpioMemory(Device.File, Device.Offset);
 #endif
 }

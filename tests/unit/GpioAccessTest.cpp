@@ -1,11 +1,15 @@
-// Tests of recognising a BCM2835 from recorded machine descriptions, and of refusing to
-// map the GPIO page anywhere else.
+// Tests of recognising the Raspberry Pi chips and their GPIO page from recorded machine
+// descriptions, of choosing the device to map it through, and of refusing to map the page
+// anywhere else.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <initializer_list>
 #include <string>
+#include <vector>
 
 #include "TestSupport.h"
 #include "app/GpioAccess.h"
@@ -106,10 +110,176 @@ TEST(ReadWholeFileTest, KeepsNulBytesAndGivesEmptyForMissingFile) {
   EXPECT_EQ(ReadWholeFile(Path), "");
 }
 
+// The bytes of a device tree's "ranges" property: big-endian 32-bit cells.
+std::string RangesOf(std::initializer_list<std::uint32_t> Cells) {
+  std::string Bytes;
+  for (std::uint32_t Cell : Cells) {
+    for (int Shift = 24; Shift >= 0; Shift -= 8) {
+      Bytes.push_back(static_cast<char>((Cell >> Shift) & 0xFFu));
+    }
+  }
+  return Bytes;
+}
+
+// /proc/device-tree/soc/ranges as each board reports it: the bus address 0x7E000000, the
+// CPU's physical address (one cell, or two on the BCM2711 and BCM2712), the size, and
+// further windows after it.
+const std::string Pi1Ranges =
+    RangesOf({0x7E000000, 0x20000000, 0x01000000, 0x40000000, 0x40000000, 0x00001000});
+const std::string PiZeroRanges = RangesOf({0x7E000000, 0x20000000, 0x02000000});
+const std::string Pi2Ranges =
+    RangesOf({0x7E000000, 0x3F000000, 0x01000000, 0x40000000, 0x40000000, 0x00001000});
+const std::string Pi3Ranges = Pi2Ranges;
+const std::string Pi4Ranges =
+    RangesOf({0x7E000000, 0x0, 0xFE000000, 0x01800000, 0x7C000000, 0x0, 0xFC000000, 0x02000000});
+const std::string Pi5Ranges = RangesOf({0x0, 0x10, 0x0, 0x80000000});
+
+TEST(ChipFromCompatibleTest, EachBoardNamesItsChip) {
+  EXPECT_EQ(ChipFromCompatible(Pi1Compatible), PiChip::Bcm2835);
+  EXPECT_EQ(ChipFromCompatible(PiZeroCompatible), PiChip::Bcm2835);
+  EXPECT_EQ(ChipFromCompatible(Pi2Compatible), PiChip::Bcm2836);
+  EXPECT_EQ(ChipFromCompatible(Pi3Compatible), PiChip::Bcm2837);
+  EXPECT_EQ(ChipFromCompatible(Pi4Compatible), PiChip::Bcm2711);
+  EXPECT_EQ(ChipFromCompatible("raspberrypi,model-zero-2-w\0brcm,bcm2837\0"s), PiChip::Bcm2837);
+}
+
+TEST(ChipFromCompatibleTest, OlderKernelNamesAreKnown) {
+  EXPECT_EQ(ChipFromCompatible("brcm,bcm2708\0"s), PiChip::Bcm2835);
+  EXPECT_EQ(ChipFromCompatible("raspberrypi,2-model-b\0brcm,bcm2709\0"s), PiChip::Bcm2836);
+  EXPECT_EQ(ChipFromCompatible("raspberrypi,3-model-b\0brcm,bcm2710\0"s), PiChip::Bcm2837);
+  EXPECT_EQ(ChipFromCompatible("raspberrypi,4-model-b\0brcm,bcm2838\0"s), PiChip::Bcm2711);
+}
+
+TEST(ChipFromCompatibleTest, NewestListedChipWins) {
+  EXPECT_EQ(ChipFromCompatible("brcm,bcm2836\0brcm,bcm2835\0"s), PiChip::Bcm2836);
+  EXPECT_EQ(ChipFromCompatible("brcm,bcm2835\0brcm,bcm2837\0"s), PiChip::Bcm2837);
+  EXPECT_EQ(ChipFromCompatible("brcm,bcm2712\0brcm,bcm2711\0"s), PiChip::None);
+}
+
+TEST(ChipFromCompatibleTest, Pi5AndOtherMachinesAreNone) {
+  EXPECT_EQ(ChipFromCompatible(Pi5Compatible), PiChip::None);
+  EXPECT_EQ(ChipFromCompatible("vendor,other-board\0arm,cortex\0"s), PiChip::None);
+  EXPECT_EQ(ChipFromCompatible("brcm,bcm28370\0"s), PiChip::None);
+  EXPECT_EQ(ChipFromCompatible(""), PiChip::None);
+}
+
+TEST(PeripheralBaseFromRangesTest, OneCellParentAddressIsTheSecondWord) {
+  EXPECT_EQ(PeripheralBaseFromRanges(Pi1Ranges), 0x20000000u);
+  EXPECT_EQ(PeripheralBaseFromRanges(Pi3Ranges), 0x3F000000u);
+}
+
+TEST(PeripheralBaseFromRangesTest, ZeroSecondWordMeansTwoCellsAndTheThirdWordCounts) {
+  EXPECT_EQ(PeripheralBaseFromRanges(Pi4Ranges), 0xFE000000u);
+  EXPECT_EQ(PeripheralBaseFromRanges(RangesOf({0x7E000000, 0x0, 0x0})), 0u);
+}
+
+TEST(PeripheralBaseFromRangesTest, TruncatedOrMissingBytesGiveNoBase) {
+  EXPECT_EQ(PeripheralBaseFromRanges(""), 0u);
+  EXPECT_EQ(PeripheralBaseFromRanges(Pi1Ranges.substr(0, 7)), 0u);
+  EXPECT_EQ(PeripheralBaseFromRanges(Pi1Ranges.substr(0, 8)), 0x20000000u);
+  EXPECT_EQ(PeripheralBaseFromRanges(Pi4Ranges.substr(0, 11)), 0u);
+  EXPECT_EQ(PeripheralBaseFromRanges(Pi4Ranges.substr(0, 12)), 0xFE000000u);
+}
+
+TEST(GpioPageAddressTest, EachPiModelGetsItsGpioPage) {
+  EXPECT_EQ(GpioPageAddress(Pi1Compatible, Pi1CpuInfo, Pi1Ranges), 0x20200000u);
+  EXPECT_EQ(GpioPageAddress(PiZeroCompatible, "", PiZeroRanges), 0x20200000u);
+  EXPECT_EQ(GpioPageAddress(Pi2Compatible, Pi2CpuInfo, Pi2Ranges), 0x3F200000u);
+  EXPECT_EQ(GpioPageAddress(Pi3Compatible, "", Pi3Ranges), 0x3F200000u);
+  EXPECT_EQ(GpioPageAddress(Pi4Compatible, "", Pi4Ranges), 0xFE200000u);
+}
+
+TEST(GpioPageAddressTest, Pi5AndPcGetNoPage) {
+  EXPECT_EQ(GpioPageAddress(Pi5Compatible, "", Pi5Ranges), 0u);
+  EXPECT_EQ(GpioPageAddress("", PcCpuInfo, ""), 0u);
+  EXPECT_EQ(GpioPageAddress("", "", ""), 0u);
+  // A device tree of some other board, even with a familiar-looking base.
+  EXPECT_EQ(GpioPageAddress("vendor,other-board\0"s, "", Pi1Ranges), 0u);
+}
+
+TEST(GpioPageAddressTest, OnlyTheFirstChipKeepsItsPageWithoutRanges) {
+  EXPECT_EQ(GpioPageAddress(Pi1Compatible, "", ""), 0x20200000u);
+  EXPECT_EQ(GpioPageAddress(PiZeroCompatible, "", PiZeroRanges.substr(0, 5)), 0x20200000u);
+  EXPECT_EQ(GpioPageAddress(Pi3Compatible, "", ""), 0u);
+  EXPECT_EQ(GpioPageAddress(Pi3Compatible, "", Pi3Ranges.substr(0, 6)), 0u);
+  EXPECT_EQ(GpioPageAddress(Pi4Compatible, "", ""), 0u);
+  EXPECT_EQ(GpioPageAddress(Pi4Compatible, "", Pi4Ranges.substr(0, 10)), 0u);
+}
+
+TEST(GpioPageAddressTest, BaseThatDoesNotFitTheChipGetsNoPage) {
+  // A BCM2711 with its peripherals in the high (35-bit) window: parent address 0x4_7E000000.
+  EXPECT_EQ(GpioPageAddress(Pi4Compatible, "", RangesOf({0x7E000000, 0x4, 0x7E000000, 0x01800000})),
+            0u);
+  EXPECT_EQ(GpioPageAddress(Pi3Compatible, "", Pi1Ranges), 0u);
+  EXPECT_EQ(GpioPageAddress(Pi1Compatible, "", Pi4Ranges), 0u);
+  EXPECT_EQ(GpioPageAddress(Pi4Compatible, "", Pi2Ranges), 0u);
+}
+
+TEST(GpioPageAddressTest, WithoutDeviceTreeOnlyTheFirstChipIsRecognised) {
+  EXPECT_EQ(GpioPageAddress("", Pi1CpuInfo, ""), 0x20200000u);
+  EXPECT_EQ(GpioPageAddress("", Pi1OldKernelCpuInfo, Pi4Ranges), 0x20200000u);
+  EXPECT_EQ(GpioPageAddress("", Pi2CpuInfo, ""), 0u);
+  EXPECT_EQ(GpioPageAddress("", Pi2OldKernelCpuInfo, Pi2Ranges), 0u);
+}
+
+// A scripted device opener: records the paths asked for and opens those listed.
+struct ScriptedDevices {
+  std::vector<std::string> Asked;
+  std::vector<std::string> Openable;
+};
+ScriptedDevices Devices;
+
+int OpenScripted(const char* Path) {
+  Devices.Asked.emplace_back(Path);
+  for (std::size_t I = 0; I < Devices.Openable.size(); ++I) {
+    if (Devices.Openable[I] == Path) return 10 + static_cast<int>(I);
+  }
+  return -1;
+}
+
+class OpenGpioDeviceTest : public ::testing::Test {
+ protected:
+  void SetUp() override { Devices = ScriptedDevices{}; }
+};
+
+TEST_F(OpenGpioDeviceTest, MemDeviceMapsThePhysicalAddress) {
+  Devices.Openable = {"/dev/mem", "/dev/gpiomem"};
+  const GpioDevice Device = OpenGpioDevice(0x3F200000u, OpenScripted);
+  EXPECT_EQ(Device.File, 10);
+  EXPECT_EQ(Device.Offset, 0x3F200000L);
+  EXPECT_EQ(Devices.Asked, std::vector<std::string>{"/dev/mem"});
+}
+
+TEST_F(OpenGpioDeviceTest, WithoutMemDeviceGpioMemMapsAtOffsetZero) {
+  Devices.Openable = {"/dev/gpiomem"};
+  const GpioDevice Device = OpenGpioDevice(0x20200000u, OpenScripted);
+  EXPECT_EQ(Device.File, 10);
+  EXPECT_EQ(Device.Offset, 0L);
+  EXPECT_EQ(Devices.Asked, (std::vector<std::string>{"/dev/mem", "/dev/gpiomem"}));
+}
+
+TEST_F(OpenGpioDeviceTest, NeitherDeviceOpensGivesNoFile) {
+  EXPECT_EQ(OpenGpioDevice(0x20200000u, OpenScripted).File, -1);
+}
+
+TEST_F(OpenGpioDeviceTest, AddressBeyondTheOffsetRangeIsReachedOnlyThroughGpioMem) {
+  Devices.Openable = {"/dev/mem", "/dev/gpiomem"};
+  const GpioDevice Device = OpenGpioDevice(0xFE200000u, OpenScripted);
+  if (sizeof(long) > 4) {
+    EXPECT_EQ(static_cast<unsigned long>(Device.Offset), 0xFE200000ul);
+    EXPECT_EQ(Devices.Asked, std::vector<std::string>{"/dev/mem"});
+  } else {
+    // A 32-bit long cannot carry the address as a map offset.
+    EXPECT_EQ(Device.File, 11);
+    EXPECT_EQ(Device.Offset, 0L);
+    EXPECT_EQ(Devices.Asked, std::vector<std::string>{"/dev/gpiomem"});
+  }
+}
+
 class OpenGpioTest : public testsupport::HarrowlightTest {};
 
-TEST_F(OpenGpioTest, MachineOtherThanBcm2835GetsNoGpioPage) {
-  if (RunningOnBcm2835()) GTEST_SKIP() << "this machine is a BCM2835";
+TEST_F(OpenGpioTest, MachineWithoutKnownPiChipGetsNoGpioPage) {
+  if (ThisMachineGpioPageAddress() != 0) GTEST_SKIP() << "this machine is a Raspberry Pi";
   int MemFile = 42;
   EXPECT_EQ(OpenGpio(&MemFile), nullptr);
   EXPECT_EQ(MemFile, -1);
