@@ -5,9 +5,12 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
+#include <vector>
 
 #include "app/Globals.h"
 #include "app/Platform.h"
+#include "app/Shell.h"
 
 int InputPinCount = 0;
 int OutputPinCount = 0;
@@ -97,6 +100,43 @@ void ReadPinLine(int* Slots, int SlotCount, std::uint32_t* PinList, int* PinCoun
   PinList[(*PinCount)++] = static_cast<std::uint32_t>(Pin);
 }
 
+// The blank-separated words of Value.
+std::vector<std::string> SplitWords(const char* Value) {
+  std::vector<std::string> Words;
+  std::string Word;
+  for (const char* Character = Value;; ++Character) {
+    if (*Character == ' ' || *Character == '\t' || *Character == 0) {
+      if (!Word.empty()) Words.push_back(Word);
+      Word.clear();
+      if (*Character == 0) break;
+    } else {
+      Word.push_back(*Character);
+    }
+  }
+  return Words;
+}
+
+// "CAMERA_PROCESSES": one to four process names for the camera tools. The names reach the
+// shell, so a line with any unsafe name, or with too many, is ignored whole and the names
+// in force stay.
+void ReadCameraProcesses(const char* Value) {
+  const std::vector<std::string> Names = SplitWords(Value);
+  if (Names.empty() || Names.size() > static_cast<std::size_t>(CameraProcessMax)) return;
+  for (const std::string& Name : Names) {
+    if (!IsSafeProcessName(Name)) return;
+  }
+  std::memset(ThisConfig.CameraProcess, 0, sizeof ThisConfig.CameraProcess);
+  for (std::size_t I = 0; I < Names.size(); ++I) {
+    StrCopy(ThisConfig.CameraProcess[I], Names[I].c_str(), ProcessNameSize);
+  }
+}
+
+// "PLAYER_PROCESS": the player's process name; an unsafe one is ignored.
+void ReadPlayerProcess(const char* Value) {
+  if (!IsSafeProcessName(Value)) return;
+  StrCopy(ThisConfig.PlayerProcess, Value, ProcessNameSize);
+}
+
 // Applies one key and value; keys not in the table are ignored.
 void ApplySetting(const char* Key, const char* Value) {
   struct TextKey {
@@ -134,6 +174,15 @@ void ApplySetting(const char* Key, const char* Value) {
       StrCopy(Entry.Field, Value, TextSize);
       return;
     }
+  }
+  // Exact keys, matched before the prefix keys below (none of which they begin with).
+  if (std::strcmp(Key, "CAMERA_PROCESSES") == 0) {
+    ReadCameraProcesses(Value);
+    return;
+  }
+  if (std::strcmp(Key, "PLAYER_PROCESS") == 0) {
+    ReadPlayerProcess(Value);
+    return;
   }
   if (StartsWith(Key, "OUT_SWITCH_")) {
     ReadPinLine(ThisConfig.OutSwitch, OutSwitchCount, GPIO_Output_Pin, &OutputPinCount, Key + 11,

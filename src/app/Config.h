@@ -5,6 +5,9 @@
 // (the pin work only while GPIO is mapped). A missing file keeps the defaults. Lines naming
 // a menu, button or output outside the tables, or a pin beyond a full list, are ignored;
 // menu pieces beyond 64 are dropped and texts are cut to 4096 characters.
+// "CAMERA_PROCESSES" (1-4 blank-separated names) and "PLAYER_PROCESS" (one name) name the
+// processes that are stopped and looked for; without them the built-in names hold, and a
+// line with an unsafe name (see IsSafeProcessName) is ignored.
 void ReadConfig(const char* Filename);
 
 // Number of pins read into GPIO_Input_Pin / GPIO_Output_Pin by the last ReadConfig.

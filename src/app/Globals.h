@@ -6,12 +6,16 @@
 #include "common/Common.h"
 #include "rpi_gpio/RPi_GPIO.h"
 
-constexpr int MenuCount = 64;      // menus 0-63
-constexpr int MenuEntryCount = 64; // entry 0 is the title/keyword, items 1-63
+constexpr int MenuCount = 64;       // menus 0-63
+constexpr int MenuEntryCount = 64;  // entry 0 is the title/keyword, items 1-63
 constexpr int DirListSize = 512;
 constexpr int SwitchCount = 10;
 constexpr int OutSwitchCount = 5;
 constexpr int PinListSize = 25;
+// Process names of the camera tools and the player: at most 4 camera tools, and at most
+// 15 characters a name (what the kernel keeps of a process name, which ps -C matches).
+constexpr int CameraProcessMax = 4;
+constexpr int ProcessNameSize = 16;
 
 // Timer-tick arithmetic (one tick is 75 ms).
 constexpr int TickMicroseconds = 75000;
@@ -51,6 +55,11 @@ struct ConfigStruct {
   char Filename[TextSize];
   int DirPos;
   char* DirList[DirListSize];
+  // Names of the processes that the stop commands and process queries look for. Empty
+  // entries mean the built-in raspistill/raspivid and omxplayer.bin; the camera names
+  // fill the table from entry 0.
+  char CameraProcess[CameraProcessMax][ProcessNameSize];
+  char PlayerProcess[ProcessNameSize];
 };
 
 // The saved state: 70 signed 32-bit integers, stored whole in CONFIG.DAT.

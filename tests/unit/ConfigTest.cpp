@@ -7,9 +7,11 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <vector>
 
 #include "TestSupport.h"
 #include "app/Config.h"
+#include "app/Shell.h"
 
 namespace {
 
@@ -262,6 +264,60 @@ TEST_F(ReadConfigTest, PinWorkIsSkippedWithoutGpioBlock) {
   Read("SWITCH_1=4\nOUT_SWITCH_1=17\n");
   EXPECT_EQ(OutputPinCount, 1);
   EXPECT_EQ(GPIO_Output_Pin[0], 17u);
+}
+
+// ---- Process names of the camera tools and the player ----
+
+TEST_F(ReadConfigTest, ProcessNameKeysNameTheToolsToStopAndQuery) {
+  Read("CAMERA_PROCESSES = rpicam-still \t rpicam-vid\nPLAYER_PROCESS = vlc\n");
+  EXPECT_EQ(CameraQueryCommandText(), "ps h -o cmd -C rpicam-still -C rpicam-vid");
+  EXPECT_EQ(PlayerQueryCommandText(), "ps h -o cmd -C vlc");
+  StopCameraTools();
+  EXPECT_EQ(world().Commands, (std::vector<std::string>{"killall -9 rpicam-still 2> /dev/null",
+                                                        "killall -9 rpicam-vid 2> /dev/null"}));
+}
+
+TEST_F(ReadConfigTest, ProcessNameKeysLeaveTheOtherKeysAlone) {
+  Read("PLAY=cvlc [FILENAME]\nPLAYER_PROCESS=vlc\nCAMERA_PROCESSES=rpicam-vid\nMENU_0=A,B\n");
+  EXPECT_STREQ(ThisConfig.Play, "cvlc [FILENAME]");
+  EXPECT_STREQ(ThisConfig.PlayerProcess, "vlc");
+  EXPECT_STREQ(ThisConfig.CameraProcess[0], "rpicam-vid");
+  EXPECT_STREQ(ThisConfig.CameraProcess[1], "");
+  EXPECT_EQ(MenuText(0, 1), "B");
+}
+
+TEST_F(ReadConfigTest, FourCameraNamesAreTakenAndFiveRefused) {
+  Read("CAMERA_PROCESSES=a b c d\n");
+  EXPECT_EQ(CameraQueryCommandText(), "ps h -o cmd -C a -C b -C c -C d");
+  Read("CAMERA_PROCESSES=a b c d e\n");
+  EXPECT_EQ(CameraQueryCommandText(), CameraQueryCommand);
+}
+
+TEST_F(ReadConfigTest, LineWithAnUnsafeNameIsIgnoredWhole) {
+  Read("CAMERA_PROCESSES=rpicam-vid x;reboot\nPLAYER_PROCESS=mpv player\n");
+  EXPECT_EQ(CameraQueryCommandText(), CameraQueryCommand);
+  EXPECT_EQ(PlayerQueryCommandText(), PlayerQueryCommand);
+  Read(
+      "CAMERA_PROCESSES=rpicam-vid\nCAMERA_PROCESSES=abcdefghijklmnop\nCAMERA_PROCESSES=\n"
+      "PLAYER_PROCESS=mpv\nPLAYER_PROCESS=$(rm)\nPLAYER_PROCESS=\n");
+  EXPECT_EQ(CameraQueryCommandText(), "ps h -o cmd -C rpicam-vid") << "the earlier line stays";
+  EXPECT_EQ(PlayerQueryCommandText(), "ps h -o cmd -C mpv");
+}
+
+TEST_F(ReadConfigTest, LaterCameraLineReplacesTheWholeList) {
+  Read("CAMERA_PROCESSES=a b c\nCAMERA_PROCESSES=d\n");
+  EXPECT_EQ(CameraQueryCommandText(), "ps h -o cmd -C d");
+}
+
+TEST_F(ReadConfigTest, ProcessNamesReturnToTheBuiltInOnesOnEveryRead) {
+  Read("CAMERA_PROCESSES=rpicam-still\nPLAYER_PROCESS=vlc\n");
+  Read("BORDER_TOP=1\n");
+  StopCameraTools();
+  StopPlayer();
+  EXPECT_EQ(world().Commands,
+            (std::vector<std::string>{KillStillCommand, KillVideoCommand, KillPlayerCommand}));
+  EXPECT_EQ(CameraQueryCommandText(), CameraQueryCommand);
+  EXPECT_EQ(PlayerQueryCommandText(), PlayerQueryCommand);
 }
 
 }  // namespace
