@@ -67,6 +67,11 @@ e2e_setup() {
   STANDIN_LOG=$RUN_DIR/standin.log
   mkdir "$RUN_DIR/captures"
   trap e2e_cleanup EXIT
+  # Ended by a signal (a test timeout, Ctrl-C, a closed pipe): still clean up.
+  trap 'exit 129' HUP
+  trap 'exit 130' INT
+  trap 'exit 141' PIPE
+  trap 'exit 143' TERM
 }
 
 e2e_cleanup() {

@@ -1,0 +1,56 @@
+#!/bin/bash
+# The stand-in camera tools and player themselves: the log line quotes the arguments so a
+# shell reads them back unchanged, a camera tool writes its "-o" file (the player does not),
+# "-t" and HARROWLIGHT_STANDIN_MS bound the run, "-t 0" runs until killed, SIGKILL ends
+# it, and HARROWLIGHT_STANDIN_EXIT=crash ends at once without a file.
+source "$(dirname "$0")/lib.sh"
+e2e_setup standins "$@"
+cd "$RUN_DIR"
+export HARROWLIGHT_STANDIN_LOG=$STANDIN_LOG
+
+log "arguments are logged so that a shell reads them back"
+args=(-t 10 -o "out one.jpg" "it's" '$(touch PWNED)' "a;b" "")
+"$HL_STANDINS/raspistill" "${args[@]}"
+line=$(tail -n 1 "$STANDIN_LOG")
+eval "read_back=($line)"
+[ "${read_back[0]}" = raspistill ] || fail "name logged as ${read_back[0]}"
+[ "${#read_back[@]}" -eq $((${#args[@]} + 1)) ] || fail "argument count: $line"
+for i in "${!args[@]}"; do
+  [ "${read_back[$((i + 1))]}" = "${args[$i]}" ] || fail "argument $i read back wrong: $line"
+done
+[ ! -e PWNED ] || fail "logging ran an argument"
+[ -s "out one.jpg" ] || fail "no -o file written"
+
+log "the player is named omxplayer.bin and writes no file"
+"$HL_STANDINS/omxplayer" -o hdmi "$RUN_DIR/clip.h264" -t 10
+[ "$(tail -n 1 "$STANDIN_LOG")" = "omxplayer.bin -o hdmi $RUN_DIR/clip.h264 -t 10" ] ||
+  fail "player logged as: $(tail -n 1 "$STANDIN_LOG")"
+[ ! -e hdmi ] && [ ! -e "$RUN_DIR/clip.h264" ] || fail "the player wrote a file"
+
+log "the default run time can be shortened"
+HARROWLIGHT_STANDIN_MS=10 "$HL_STANDINS/raspivid" -o short.h264
+[ -s short.h264 ] || fail "no video file written"
+
+log "-t 0 runs until killed"
+"$HL_STANDINS/raspivid" -t 0 -o long.h264 &
+pid=$!
+BACKGROUND_PIDS+=("$pid")
+wait_until "the endless stand-in to write its file" test -s long.h264
+sleep 0.3
+kill -0 "$pid" 2>/dev/null || fail "-t 0 ended by itself"
+ps -o comm= -p "$pid" | grep -qx raspivid || fail "process not named raspivid"
+kill -9 "$pid"
+set +e
+wait "$pid"
+status=$?
+set -e
+[ "$status" -eq 137 ] || fail "SIGKILL did not end the stand-in (status $status)"
+
+log "crash mode ends at once without a file"
+set +e
+HARROWLIGHT_STANDIN_EXIT=crash "$HL_STANDINS/raspistill" -t 0 -o crash.jpg
+status=$?
+set -e
+[ "$status" -eq 1 ] || fail "crash mode exit status $status"
+[ ! -e crash.jpg ] || fail "crash mode wrote its file"
+[ "$(log_count '^raspistill -t 0 -o crash\.jpg$')" -eq 1 ] || fail "crash call not logged"
