@@ -27,9 +27,19 @@ void PopenReadFirstLine(const char* Command, char* Out, int Size) {
   pclose(Pipe);
 }
 
-std::time_t ClockNow() { return std::time(nullptr); }
+std::time_t ClockNow() {
+  return std::time(nullptr);
+}
 
 int ReadStdinByte(unsigned char* Byte) {
+  // The terminal settings make a read return at once, but standard input may be a pipe or
+  // a file, where a read would block: ask first whether a byte is there.
+  pollfd Fd{STDIN_FILENO, POLLIN, 0};
+  int Ready;
+  do {
+    Ready = poll(&Fd, 1, 0);
+  } while (Ready < 0 && errno == EINTR);
+  if (Ready <= 0) return 0;
   for (;;) {
     ssize_t Got = read(STDIN_FILENO, Byte, 1);
     if (Got == 1) return 1;

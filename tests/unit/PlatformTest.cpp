@@ -1,0 +1,60 @@
+// The production hooks: standard input that is a pipe, not a terminal.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include "app/Platform.h"
+
+namespace {
+
+// Puts the read end of a fresh pipe on standard input for the life of the object.
+class PipeOnStdin {
+ public:
+  PipeOnStdin() {
+    Saved = dup(STDIN_FILENO);
+    EXPECT_EQ(pipe(Ends), 0);
+    dup2(Ends[0], STDIN_FILENO);
+  }
+  ~PipeOnStdin() {
+    dup2(Saved, STDIN_FILENO);
+    close(Saved);
+    close(Ends[0]);
+    if (Ends[1] >= 0) close(Ends[1]);
+  }
+  void Write(const char* Text, std::size_t Size) {
+    ASSERT_EQ(write(Ends[1], Text, Size), static_cast<ssize_t>(Size));
+  }
+  void CloseWriter() {
+    close(Ends[1]);
+    Ends[1] = -1;
+  }
+
+ private:
+  int Saved = -1;
+  int Ends[2] = {-1, -1};
+};
+
+}  // namespace
+
+TEST(ProductionInput, EmptyPipeGivesNoByteInsteadOfBlocking) {
+  PipeOnStdin Input;
+  unsigned char Byte = 0;
+  EXPECT_EQ(ProductionPlatform().ReadInputByte(&Byte), 0);
+}
+
+TEST(ProductionInput, PipeBytesArriveOneByOne) {
+  PipeOnStdin Input;
+  Input.Write("ab", 2);
+  unsigned char Byte = 0;
+  ASSERT_EQ(ProductionPlatform().ReadInputByte(&Byte), 1);
+  EXPECT_EQ(Byte, 'a');
+  ASSERT_EQ(ProductionPlatform().ReadInputByte(&Byte), 1);
+  EXPECT_EQ(Byte, 'b');
+  EXPECT_EQ(ProductionPlatform().ReadInputByte(&Byte), 0);
+}
+
+TEST(ProductionInput, EndOfInputGivesNoByte) {
+  PipeOnStdin Input;
+  Input.CloseWriter();
+  unsigned char Byte = 0;
+  EXPECT_EQ(ProductionPlatform().ReadInputByte(&Byte), 0);
+}
