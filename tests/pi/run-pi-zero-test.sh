@@ -1,0 +1,270 @@
+#!/usr/bin/env bash
+# System test on an emulated Pi Zero: boots the armel Raspberry Pi kernel on QEMU's raspi0
+# machine with a busybox initramfs holding the static armel camera program, joins the serial
+# console to a tmux pane (the real terminal: size query, keys and screen), and checks the
+# GPIO registers through the QEMU monitor at start-up, after the LED actions and after "OFF".
+#
+# Usage: run-pi-zero-test.sh PROGRAM WORKDIR [CACHEDIR]
+#   PROGRAM   the statically linked armel harrowlight
+#   WORKDIR   scratch directory (initramfs, logs, sockets); emptied first
+#   CACHEDIR  downloaded .deb files (default WORKDIR/../pi-cache), kept between runs
+# Every wait is bounded; PI_TEST_TIMEOUT (seconds, default 90) bounds each of them.
+set -euo pipefail
+
+Program=$(readlink -f "${1:?usage: run-pi-zero-test.sh PROGRAM WORKDIR [CACHEDIR]}")
+Work=${2:?usage: run-pi-zero-test.sh PROGRAM WORKDIR [CACHEDIR]}
+Cache=${3:-$Work/../pi-cache}
+Here=$(cd "$(dirname "$0")" && pwd)
+Timeout=${PI_TEST_TIMEOUT:-90}
+
+# The pins of tests/pi/Harrowlight.ini.
+LedPin=17
+LcdPin=27
+SparePin=22
+
+rm -rf "$Work"
+mkdir -p "$Work" "$Cache"
+Work=$(readlink -f "$Work")
+Cache=$(readlink -f "$Cache")
+Log=$Work/serial.log
+Monitor=$Work/monitor.sock
+Tmux=(tmux -L "harrowlight-pi-$$" -f /dev/null)
+QemuPid=""
+Failures=0
+StartSeconds=$(date +%s.%N)
+
+note() { echo "pi-test: $*"; }
+fail() {
+  echo "pi-test: FAIL: $*" >&2
+  Failures=$((Failures + 1))
+}
+elapsed() { awk -v a="$1" -v b="$(date +%s.%N)" 'BEGIN { printf "%.1f", b - a }'; }
+
+cleanup() {
+  if [ -n "${MonitorPid:-}" ]; then kill "$MonitorPid" 2> /dev/null || true; fi
+  if [ -n "$QemuPid" ]; then kill "$QemuPid" 2> /dev/null || true; fi
+  "${Tmux[@]}" kill-server 2> /dev/null || true
+  if [ -n "$QemuPid" ]; then wait "$QemuPid" 2> /dev/null || true; fi
+}
+trap cleanup EXIT
+
+for Tool in qemu-system-arm socat tmux cpio gzip dpkg-deb apt-get; do
+  command -v "$Tool" > /dev/null || { echo "pi-test: $Tool is missing (scripts/pi-install-deps)" >&2; exit 1; }
+done
+file -L "$Program" 2> /dev/null | grep -q 'ARM.*statically linked' ||
+  { echo "pi-test: $Program is not a static ARM program" >&2; exit 1; }
+
+# --- Kernel, device tree and busybox -------------------------------------------------------
+"$Here/pi-fetch.sh" "$Cache"
+Extract=$Work/extract
+mkdir -p "$Extract"
+dpkg-deb -x "$(compgen -G "$Cache/debs/linux-image-*-rpi_*_armel.deb" | head -n1)" "$Extract"
+dpkg-deb -x "$(compgen -G "$Cache/debs/busybox-static_*_armel.deb" | head -n1)" "$Extract/static"
+dpkg-deb -x "$(compgen -G "$Cache/debs/busybox_*_armel.deb" | head -n1)" "$Extract/shell"
+Kernel=$(compgen -G "$Extract/boot/vmlinuz-*-rpi" | head -n1)
+Dtb=$(find "$Extract/usr/lib" -name bcm2835-rpi-zero.dtb | head -n1)
+if [ -z "$Kernel" ] || [ -z "$Dtb" ] || [ ! -x "$Extract/static/bin/busybox" ] ||
+  [ ! -x "$Extract/shell/bin/busybox" ]; then
+  echo "pi-test: kernel, device tree or busybox missing from the packages" >&2
+  exit 1
+fi
+# The shell's C library: the cross toolchain's armel one, the same build as Debian's libc6.
+CrossLib=/usr/arm-linux-gnueabi/lib
+for Library in ld-linux.so.3 libc.so.6 libresolv.so.2; do
+  [ -e "$CrossLib/$Library" ] || { echo "pi-test: $CrossLib/$Library missing (crossbuild-essential-armel)" >&2; exit 1; }
+done
+
+# --- Initramfs -----------------------------------------------------------------------------
+# A 280-byte state file with backlight sleep off, so the backlight pin stays as the test
+# drives it however slowly the emulation runs: ID 1, menu 0 item 1, every selection 1.
+write_state_file() {
+  local Words=(1 0 1) Format="" Word
+  for _ in $(seq 64); do Words+=(1); done
+  Words+=(0 0 0) # SleepPeriod, Mode, PreviewSize
+  for Word in "${Words[@]}"; do
+    Format+=$(printf '\\x%02x\\x%02x\\x%02x\\x%02x' $((Word & 255)) $((Word >> 8 & 255)) \
+      $((Word >> 16 & 255)) $((Word >> 24 & 255)))
+  done
+  # shellcheck disable=SC2059
+  printf "$Format" > "$1"
+}
+
+Root=$Work/initramfs
+mkdir -p "$Root/bin" "$Root/dev" "$Root/proc" "$Root/sys" "$Root/opt/harrowlight" \
+  "$Root/lib/arm-linux-gnueabi"
+cp "$Extract/static/bin/busybox" "$Root/bin/busybox"
+# /bin/sh, which runs the camera's commands, is the dynamic busybox (installed by init).
+cp "$Extract/shell/bin/busybox" "$Root/bin/busybox-shell"
+cp -L "$CrossLib/ld-linux.so.3" "$Root/lib/ld-linux.so.3"
+cp -L "$CrossLib/libc.so.6" "$CrossLib/libresolv.so.2" "$Root/lib/arm-linux-gnueabi/"
+cp "$Here/initramfs/init" "$Root/init"
+cp -a "$Here/initramfs/standin" "$Root/opt/standin"
+cp "$Program" "$Root/opt/harrowlight/harrowlight"
+if command -v arm-linux-gnueabi-strip > /dev/null; then
+  arm-linux-gnueabi-strip "$Root/opt/harrowlight/harrowlight"
+fi
+cp "$Here/Harrowlight.ini" "$Root/opt/harrowlight/Harrowlight.ini"
+write_state_file "$Root/opt/harrowlight/CONFIG.DAT"
+StrippedBytes=$(stat -c %s "$Root/opt/harrowlight/harrowlight")
+(cd "$Root" && find . | LC_ALL=C sort | cpio -o -H newc --quiet | gzip -1 > "$Work/initramfs.cpio.gz")
+note "static armel program stripped: $StrippedBytes bytes"
+
+# --- Boot, paused until the terminal is joined ---------------------------------------------
+CommandLine="console=ttyAMA0,115200 initcall_blacklist=bcm2835_power_driver_init iomem=relaxed rdinit=/init"
+qemu-system-arm -M raspi0 -kernel "$Kernel" -dtb "$Dtb" -initrd "$Work/initramfs.cpio.gz" \
+  -append "$CommandLine" -display none -serial pty \
+  -monitor "unix:$Monitor,server,nowait" -no-reboot -S > "$Work/qemu.log" 2>&1 &
+QemuPid=$!
+
+# Polls COMMAND until it succeeds, for at most Timeout seconds.
+wait_for() {
+  local What=$1 Deadline=$((SECONDS + Timeout))
+  shift
+  until "$@"; do
+    if [ $SECONDS -ge $Deadline ]; then
+      fail "timed out waiting for $What"
+      return 1
+    fi
+    if ! kill -0 "$QemuPid" 2> /dev/null; then
+      fail "QEMU ended while waiting for $What"
+      return 1
+    fi
+    sleep 0.2
+  done
+}
+
+serial_pty() { grep -o '/dev/pts/[0-9]*' "$Work/qemu.log" | head -n1; }
+has_pty() { [ -n "$(serial_pty)" ] && [ -S "$Monitor" ]; }
+wait_for "the serial console" has_pty || exit 1
+Pty=$(serial_pty)
+
+# One monitor connection for the whole run; replies are read line by line.
+coproc MonitorLink { socat - "UNIX-CONNECT:$Monitor"; }
+# shellcheck disable=SC2154 # set by coproc
+MonitorPid=$MonitorLink_PID
+exec {MonitorIn}>&"${MonitorLink[1]}" {MonitorOut}<&"${MonitorLink[0]}"
+
+# Prints the 16 words from 0x20200000 (GPFSEL0..5, GPSET0/1, GPCLR0/1, GPLEV0/1 ...).
+read_gpio_words() {
+  local Line Words=() Deadline=$((SECONDS + Timeout))
+  echo "xp /16wx 0x20200000" >&"$MonitorIn"
+  while [ ${#Words[@]} -lt 16 ] && [ $SECONDS -lt $Deadline ]; do
+    IFS= read -r -t "$Timeout" Line <&"$MonitorOut" || break
+    Line=$(printf '%s' "$Line" | tr -d '\r' | sed 's/\x1b\[[0-9;]*[A-Za-z]//g')
+    if [[ $Line =~ ^0*2020[0-9a-f]{4}:((\ +0x[0-9a-f]{8})+) ]]; then
+      read -r -a Found <<< "${BASH_REMATCH[1]}"
+      Words+=("${Found[@]}")
+    fi
+  done
+  [ ${#Words[@]} -eq 16 ] || { fail "no register words from the monitor"; return 1; }
+  echo "${Words[*]}"
+}
+
+# Function field (0 input, 1 output) of PIN in the words.
+function_of() {
+  local -a W
+  read -r -a W <<< "$1"
+  echo $(((W[$2 / 10] >> (3 * ($2 % 10))) & 7))
+}
+# GPLEV0 bit of PIN: 1 high, 0 low.
+level_of() {
+  local -a W
+  read -r -a W <<< "$1"
+  echo $(((W[13] >> $2) & 1))
+}
+expect_level() {
+  local Snapshot=$1 Pin=$2 Want=$3 When=$4 Got
+  Got=$(level_of "$Snapshot" "$Pin")
+  [ "$Got" = "$Want" ] || fail "$When: GPIO $Pin level $Got, expected $Want"
+}
+expect_output() {
+  local Snapshot=$1 Pin=$2 When=$3 Got
+  Got=$(function_of "$Snapshot" "$Pin")
+  [ "$Got" = 1 ] || fail "$When: GPIO $Pin function $Got, expected 1 (output)"
+}
+show_words() { note "$1: ${2// / }"; }
+
+# Waits until the LED pin reads WANT (the camera acts on a key within a tick or two).
+led_reads() { [ "$(level_of "$(read_gpio_words)" $LedPin)" = "$1" ]; }
+
+"${Tmux[@]}" new-session -d -s pi -x 80 -y 24 "socat STDIO,raw,echo=0 $Pty,raw,echo=0"
+"${Tmux[@]}" set-option -t pi remain-on-exit on > /dev/null
+"${Tmux[@]}" pipe-pane -t pi -o "cat >> '$Log'"
+touch "$Log"
+
+Reset=$(read_gpio_words) || exit 1
+show_words "reset (before boot)" "$Reset"
+
+echo cont >&"$MonitorIn"
+BootStart=$(date +%s.%N)
+
+log_has() { grep -aq "$1" "$Log"; }
+screen_has() { "${Tmux[@]}" capture-pane -p -t pi | grep -q "$1"; }
+
+wait_for "the camera to start" log_has "PI-TEST: starting camera" || exit 1
+note "booted to the camera in $(elapsed "$BootStart") s (guest: $(grep -ao 'uptime=[0-9.]*' "$Log" | head -n1))"
+grep -aq 'compatible=.*brcm,bcm2835' "$Log" || fail "the device tree does not name brcm,bcm2835"
+wait_for "the menu on the terminal" screen_has '^ *LED ON *$' || exit 1
+note "menu drawn $(elapsed "$BootStart") s after boot start"
+"${Tmux[@]}" capture-pane -p -t pi > "$Work/screen-menu.txt"
+# Without its GPIO page the camera still runs, but no pin can follow; say why and stop.
+if grep -aq 'Failed to open memory\|Failed to map memory\|Failed to allocate memory map' "$Log"; then
+  fail "the camera could not map the GPIO page: $(grep -ao 'Failed to [a-z ]*[-0-9]*' "$Log" | head -n1)"
+  exit 1
+fi
+
+# --- Start-up: outputs configured and driven, LED off, backlight on ------------------------
+Started=$(read_gpio_words) || exit 1
+show_words "after start-up" "$Started"
+for Pin in $LedPin $LcdPin $SparePin; do expect_output "$Started" "$Pin" "start-up"; done
+expect_level "$Started" $LedPin 0 "start-up (LED off)"
+expect_level "$Started" $LcdPin 1 "start-up (backlight on)"
+expect_level "$Started" $SparePin 1 "start-up (outputs driven high)"
+
+# --- Power menu actions: item 1 "LED ON", item 2 "LED OFF", item 3 "OFF" -------------------
+"${Tmux[@]}" send-keys -t pi Enter
+wait_for '"LED ON" to light the LED' led_reads 1 || true
+LedOn=$(read_gpio_words) || exit 1
+show_words "after LED ON" "$LedOn"
+expect_level "$LedOn" $LedPin 1 '"LED ON"'
+expect_level "$LedOn" $LcdPin 1 '"LED ON" (backlight untouched)'
+
+"${Tmux[@]}" send-keys -t pi Right
+wait_for 'the menu to show "LED OFF"' screen_has '^ *LED OFF *$' || true
+"${Tmux[@]}" send-keys -t pi Enter
+wait_for '"LED OFF" to darken the LED' led_reads 0 || true
+LedOff=$(read_gpio_words) || exit 1
+show_words "after LED OFF" "$LedOff"
+expect_level "$LedOff" $LedPin 0 '"LED OFF"'
+expect_level "$LedOff" $LcdPin 1 '"LED OFF" (backlight untouched)'
+
+# Switch the LED on again first, so "OFF" is seen to clear it.
+"${Tmux[@]}" send-keys -t pi Left
+wait_for 'the menu to show "LED ON"' screen_has '^ *LED ON *$' || true
+"${Tmux[@]}" send-keys -t pi Enter
+wait_for '"LED ON" to light the LED again' led_reads 1 || true
+"${Tmux[@]}" send-keys -t pi Right
+wait_for 'the menu to show "LED OFF"' screen_has '^ *LED OFF *$' || true
+"${Tmux[@]}" send-keys -t pi Right
+wait_for 'the menu to show "OFF"' screen_has '^ *OFF *$' || true
+"${Tmux[@]}" send-keys -t pi Enter
+wait_for "the camera to end" log_has "PI-TEST: camera exited" || true
+wait_for "the report after the camera ended" log_has "PI-TEST: idle" || true
+
+Off=$(read_gpio_words) || exit 1
+show_words "after OFF" "$Off"
+expect_level "$Off" $LedPin 0 '"OFF" (LED off at shutdown)'
+expect_level "$Off" $LcdPin 0 '"OFF" (backlight off at shutdown)'
+expect_level "$Off" $SparePin 1 '"OFF" (other outputs keep their level)'
+for Pin in $LedPin $LcdPin $SparePin; do expect_output "$Off" "$Pin" "after OFF"; done
+grep -aq 'PI-TEST: camera exited status=0' "$Log" || fail "the camera did not end with status 0"
+grep -aq 'PI-TEST: state bytes=280' "$Log" || fail "CONFIG.DAT was not saved with 280 bytes"
+
+echo quit >&"$MonitorIn" || true
+note "serial log: $Log"
+note "whole test: $(elapsed "$StartSeconds") s"
+if [ $Failures -ne 0 ]; then
+  echo "pi-test: $Failures check(s) failed; screen at the menu: $Work/screen-menu.txt" >&2
+  exit 1
+fi
+note "PASS"
