@@ -8,6 +8,15 @@
 
 set -euo pipefail
 
+# The program kills and lists camera tools by name, machine-wide. Where the system allows
+# it, each scenario runs in its own process-id namespace with its own /proc, so "ps" and
+# "killall" see only the scenario's processes, and whatever it started ends with it.
+if [ -z "${HARROWLIGHT_E2E_ISOLATED:-}" ] &&
+  unshare --pid --fork --mount-proc --kill-child true 2>/dev/null; then
+  export HARROWLIGHT_E2E_ISOLATED=1
+  exec unshare --pid --fork --mount-proc --kill-child bash "$0" "$@"
+fi
+
 E2E_DIR=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 # Upper bound of every wait; a slow machine only makes a passing test slower.
 E2E_WAIT_SECONDS=${E2E_WAIT_SECONDS:-15}
