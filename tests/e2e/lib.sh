@@ -214,8 +214,6 @@ screen_row_styled() { tmux_cmd capture-pane -p -e -t hl | sed -n "${1}p"; }
 
 row_is() { [ "$(screen_row "$1")" = "$2" ]; }
 row_has() { screen_row "$1" | grep -qF -- "$2"; }
-row_lacks() { ! row_has "$@"; }
-screen_has() { screen_text | grep -qF -- "$1"; }
 
 # expect_row N TEXT: waits until row N reads exactly TEXT (trailing blanks dropped).
 expect_row() { wait_until "row $1 to read '$2'" row_is "$1" "$2"; }
