@@ -133,7 +133,7 @@ wait_for() {
   done
 }
 
-serial_pty() { grep -o '/dev/pts/[0-9]*' "$Work/qemu.log" | head -n1; }
+serial_pty() { grep -o '/dev/pts/[0-9]*' "$Work/qemu.log" 2> /dev/null | head -n1; }
 has_pty() { [ -n "$(serial_pty)" ] && [ -S "$Monitor" ]; }
 wait_for "the serial console" has_pty || exit 1
 Pty=$(serial_pty)
