@@ -17,8 +17,12 @@ int UartBuffReadPos = 0;
 namespace {
 
 constexpr std::uintptr_t PageSize = 4096;
-// One byte less than two pages: a page-aligned 4096-byte window always fits inside.
-constexpr std::size_t MapBlockSize = 2 * PageSize - 1;
+// The mapping's address is aligned to 16 KiB, not just to a page: on ARM cores whose data
+// cache can alias (SHMLBA is four pages there) the kernel refuses a shared mapping at a
+// fixed address that is not, and the camera would run without its GPIO.
+constexpr std::uintptr_t MapAlignment = 4 * PageSize;
+// One byte less than the alignment plus a page: an aligned 4096-byte window always fits.
+constexpr std::size_t MapBlockSize = MapAlignment + PageSize - 1;
 
 // The heap blocks under the mappings. They are never released (the mapping lives until the
 // process ends); keeping them here also tells leak checkers they are still in use. The list
@@ -30,8 +34,8 @@ std::vector<void*>& MapBlocks() {
 
 void* FirstAlignedAddress(void* Block) {
   const auto Address = reinterpret_cast<std::uintptr_t>(Block);
-  const std::uintptr_t Remainder = Address % PageSize;
-  return reinterpret_cast<void*>(Remainder == 0 ? Address : Address + PageSize - Remainder);
+  const std::uintptr_t Remainder = Address % MapAlignment;
+  return reinterpret_cast<void*>(Remainder == 0 ? Address : Address + MapAlignment - Remainder);
 }
 
 }  // namespace
