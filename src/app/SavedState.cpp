@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstdio>
+#include <cstring>
 #include <string>
 
 #include "app/Platform.h"
@@ -66,6 +67,47 @@ void SyncDirectory(const std::string& Directory) {
   if (Descriptor < 0) return;
   (void)SyncDescriptor(Descriptor);
   close(Descriptor);
+}
+
+// The record the program last wrote to or read whole from a state file, and that file's
+// name: an automatic save of the same bytes to the same file can be left out.
+struct StoredRecord {
+  std::string Filename;
+  unsigned char Bytes[StateFileSize];
+  bool Known = false;
+};
+StoredRecord LastStored;
+
+void RememberStored(const char* Filename, const unsigned char (&Bytes)[StateFileSize]) {
+  LastStored.Filename = Filename;
+  std::memcpy(LastStored.Bytes, Bytes, StateFileSize);
+  LastStored.Known = true;
+}
+
+// True when the file holds exactly these 280 bytes, no more and no fewer.
+bool FileHolds(const char* Filename, const unsigned char (&Bytes)[StateFileSize]) {
+  std::FILE* File = std::fopen(Filename, "rb");
+  if (File == nullptr) return false;
+  unsigned char Stored[StateFileSize + 1];
+  std::size_t Count = std::fread(Stored, 1, sizeof Stored, File);
+  std::fclose(File);
+  return Count == StateFileSize && std::memcmp(Stored, Bytes, StateFileSize) == 0;
+}
+
+// Writes the encoded record durably; reports a failure with the file name.
+void StoreRecord(const char* Filename, const unsigned char (&Bytes)[StateFileSize]) {
+  // The new record goes to a temporary file beside the old one and is flushed before it
+  // is renamed over it, so after a power cut the file holds either record, never a mix.
+  const std::string Target = Filename;
+  const std::string Temporary = Target + ".tmp";
+  if (!WriteDurably(Temporary, Bytes, StateFileSize) ||
+      std::rename(Temporary.c_str(), Target.c_str()) != 0) {
+    WriteFormatted("Failed to open file: %s\n", Filename);
+    (void)unlink(Temporary.c_str());
+    return;
+  }
+  SyncDirectory(DirectoryOf(Target));
+  RememberStored(Filename, Bytes);
 }
 
 std::int32_t ClampTo(std::int32_t Value, std::int32_t Low, std::int32_t High,
@@ -132,6 +174,7 @@ void LoadConfigBinary(const char* Filename) {
   unsigned char Bytes[StateFileSize];
   std::size_t Count = std::fread(Bytes, 1, StateFileSize, File);
   std::fclose(File);
+  if (Count == StateFileSize) RememberStored(Filename, Bytes);
   DecodeState(Bytes, Count, ThisConfigSave);
   ClampState(ThisConfigSave);
   FitStateToMenus(ThisConfigSave, ThisConfig);
@@ -141,16 +184,16 @@ void SaveConfigBinary(const char* Filename) {
   AutoSaveCount = AutoSaveReload;
   unsigned char Bytes[StateFileSize];
   EncodeState(ThisConfigSave, Bytes);
+  StoreRecord(Filename, Bytes);
+}
 
-  // The new record goes to a temporary file beside the old one and is flushed before it
-  // is renamed over it, so after a power cut the file holds either record, never a mix.
-  const std::string Target = Filename;
-  const std::string Temporary = Target + ".tmp";
-  if (!WriteDurably(Temporary, Bytes, StateFileSize) ||
-      std::rename(Temporary.c_str(), Target.c_str()) != 0) {
-    WriteFormatted("Failed to open file: %s\n", Filename);
-    (void)unlink(Temporary.c_str());
-    return;
-  }
-  SyncDirectory(DirectoryOf(Target));
+void SaveConfigBinaryIfChanged(const char* Filename) {
+  AutoSaveCount = AutoSaveReload;
+  unsigned char Bytes[StateFileSize];
+  EncodeState(ThisConfigSave, Bytes);
+  // Reading the file back costs no wear; it catches a file removed or replaced since.
+  const bool Unchanged = LastStored.Known && LastStored.Filename == Filename &&
+                         std::memcmp(LastStored.Bytes, Bytes, StateFileSize) == 0 &&
+                         FileHolds(Filename, Bytes);
+  if (!Unchanged) StoreRecord(Filename, Bytes);
 }

@@ -15,6 +15,11 @@ void LoadConfigBinary(const char* Filename);
 // (temporary file, flush, rename).
 void SaveConfigBinary(const char* Filename);
 
+// The automatic save: resets AutoSaveCount to 800 like SaveConfigBinary, but writes only
+// when the file does not already hold this very record (as last written or read by the
+// program), so an idle camera does not rewrite its card every minute.
+void SaveConfigBinaryIfChanged(const char* Filename);
+
 // Little-endian encoding of the record, independent of the host.
 void EncodeState(const ConfigSaveStruct& State, unsigned char (&Bytes)[StateFileSize]);
 // Decodes the first Count bytes (Count <= 280) over State; later fields keep their values.

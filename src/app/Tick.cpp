@@ -51,9 +51,10 @@ void PreviewWatchdog() {
   Refresh = FlagSet;
 }
 
-// Saving reloads AutoSaveCount, so any save moves the next automatic one.
+// Saving reloads AutoSaveCount, so any save moves the next automatic one. The record is
+// written only when the card does not already hold it.
 void AutomaticSave() {
-  if (CountDown(AutoSaveCount)) SaveConfigBinary(StateFileName);
+  if (CountDown(AutoSaveCount)) SaveConfigBinaryIfChanged(StateFileName);
 }
 
 void PeriodicRedraw() {

@@ -358,6 +358,119 @@ TEST_F(SavedStateTest, RelativeNameIsSavedInTheCurrentDirectory) {
 
 }  // namespace
 
+// ---- Automatic save: only what changed reaches the card ----
+
+int SyncCount = 0;
+int CountingSync(int Descriptor) {
+  ++SyncCount;
+  return fsync(Descriptor);
+}
+
+class SaveIfChangedTest : public SavedStateTest {
+ protected:
+  void SetUp() override {
+    SavedStateTest::SetUp();
+    SyncCount = 0;
+    SyncDescriptor = CountingSync;
+  }
+  // Whether the call wrote: every write flushes the new file and the directory.
+  bool AutoSaveWrote() {
+    SyncCount = 0;
+    AutoSaveCount = -1;
+    SaveConfigBinaryIfChanged(Path.c_str());
+    EXPECT_EQ(AutoSaveCount, AutoSaveReload);
+    return SyncCount > 0;
+  }
+};
+
+TEST_F(SaveIfChangedTest, IdenticalRecordIsNotWrittenAgain) {
+  ThisConfigSave = SampleState();
+  SaveConfigBinary(Path.c_str());
+  EXPECT_FALSE(AutoSaveWrote());
+  EXPECT_FALSE(AutoSaveWrote());
+  EXPECT_EQ(FileBytes(), Encoded(SampleState()));
+  EXPECT_EQ(world().Output, "");
+}
+
+TEST_F(SaveIfChangedTest, ChangedRecordIsWritten) {
+  ThisConfigSave = SampleState();
+  SaveConfigBinary(Path.c_str());
+  ThisConfigSave.MenuSelection[63] = 2;
+  EXPECT_TRUE(AutoSaveWrote());
+  EXPECT_EQ(FileBytes(), Encoded(ThisConfigSave));
+  EXPECT_FALSE(AutoSaveWrote());
+}
+
+TEST_F(SaveIfChangedTest, RemovedTruncatedOrReplacedFileIsWrittenAgain) {
+  ThisConfigSave = SampleState();
+  SaveConfigBinary(Path.c_str());
+
+  ASSERT_TRUE(std::filesystem::remove(Path));
+  EXPECT_TRUE(AutoSaveWrote());
+  EXPECT_EQ(FileBytes(), Encoded(SampleState()));
+
+  std::filesystem::resize_file(Path, 12);
+  EXPECT_TRUE(AutoSaveWrote());
+  EXPECT_EQ(FileBytes(), Encoded(SampleState()));
+
+  Bytes Other = Encoded(SampleState());
+  Other[0] ^= 1;
+  WriteFile(Other);
+  EXPECT_TRUE(AutoSaveWrote());
+  EXPECT_EQ(FileBytes(), Encoded(SampleState()));
+
+  Bytes Longer = Encoded(SampleState());
+  Longer.push_back(0);
+  WriteFile(Longer);
+  EXPECT_TRUE(AutoSaveWrote());
+  EXPECT_EQ(FileBytes(), Encoded(SampleState()));
+}
+
+TEST_F(SaveIfChangedTest, RecordAsLoadedIsNotWrittenBackButARepairedOneIs) {
+  WriteFile(Encoded(SampleState()));
+  LoadConfigBinary(Path.c_str());
+  EXPECT_FALSE(AutoSaveWrote());
+
+  Bytes OutOfRange = Encoded(SampleState());
+  OutOfRange[4] = 200;  // MenuPos 200 is brought back to 0 on loading
+  WriteFile(OutOfRange);
+  LoadConfigBinary(Path.c_str());
+  EXPECT_TRUE(AutoSaveWrote());
+  EXPECT_EQ(At(FileBytes(), 4), Le(0));
+}
+
+TEST_F(SaveIfChangedTest, SameRecordForAnotherFileIsWritten) {
+  ThisConfigSave = SampleState();
+  SaveConfigBinary(Path.c_str());
+  const std::string OtherPath = Directory + "/OTHER.DAT";
+  std::filesystem::copy_file(Path, OtherPath);
+  SyncCount = 0;
+  SaveConfigBinaryIfChanged(OtherPath.c_str());
+  EXPECT_GT(SyncCount, 0);
+}
+
+TEST_F(SaveIfChangedTest, FailedWriteIsRetriedAtTheNextAutomaticSave) {
+  ThisConfigSave = SampleState();
+  SaveConfigBinary(Path.c_str());
+  ThisConfigSave.ID = 5;
+  SyncDescriptor = FailingSync;
+  SaveConfigBinaryIfChanged(Path.c_str());
+  EXPECT_EQ(world().Output, "Failed to open file: " + Path + "\n");
+  SyncDescriptor = CountingSync;
+  EXPECT_TRUE(AutoSaveWrote());
+  EXPECT_EQ(At(FileBytes(), 0), Le(5));
+}
+
+TEST_F(SaveIfChangedTest, ExplicitSaveAlwaysWrites) {
+  ThisConfigSave = SampleState();
+  SaveConfigBinary(Path.c_str());
+  SyncCount = 0;
+  AutoSaveCount = 3;
+  SaveConfigBinary(Path.c_str());
+  EXPECT_GT(SyncCount, 0);
+  EXPECT_EQ(AutoSaveCount, AutoSaveReload);
+}
+
 TEST(StateMenuFit, HighlightOnAMissingMenuMovesToTheFirstMenu) {
   testsupport::ResetGlobals();
   ThisConfig.Menu[0][0] = testsupport::HeapText("Size");

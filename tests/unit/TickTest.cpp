@@ -260,6 +260,25 @@ TEST_F(TickTest, AutomaticSaveOnTick801AndEvery801stAfter) {
   EXPECT_TRUE(StateFileExists());
 }
 
+TEST_F(TickTest, IdleCameraStopsRewritingAnUnchangedStateFile) {
+  AutoSaveCount = AutoSaveReload;
+  Ticks(801);  // tick 801: the first automatic save writes the file
+  ASSERT_TRUE(StateFileExists());
+  struct stat First {};
+  ASSERT_EQ(stat("CONFIG.DAT", &First), 0);
+
+  Ticks(801 * 3);  // three more automatic saves of the same record
+  struct stat Later {};
+  ASSERT_EQ(stat("CONFIG.DAT", &Later), 0);
+  EXPECT_EQ(Later.st_ino, First.st_ino) << "an unchanged record was written again";
+  EXPECT_EQ(AutoSaveCount, AutoSaveReload);  // the third one has just run
+
+  ThisConfigSave.SleepPeriod = 7;  // a change reaches the card at the next one
+  Ticks(801);
+  ASSERT_EQ(stat("CONFIG.DAT", &Later), 0);
+  EXPECT_NE(Later.st_ino, First.st_ino);
+}
+
 TEST_F(TickTest, SaveByTheLoopMovesTheNextAutomaticSave) {
   AutoSaveCount = AutoSaveReload;
   Ticks(500);
