@@ -1,6 +1,7 @@
 # Helpers of the benchmark: a private run directory with the program, the benchmark
 # configuration and stand-in camera tools; a tmux pane whose program lives in its own PID
 # namespace (so its "ps -C" and "killall" see only this run's camera tools); statistics.
+# shellcheck shell=bash disable=SC2034
 
 BENCH_ROWS=24
 BENCH_COLS=80
@@ -52,8 +53,8 @@ start_pane() {
   tmux_cmd new-session -d -s hl -x "$BENCH_COLS" -y "$BENCH_ROWS" \
     "unshare --pid --fork --mount-proc $dir/pane.sh"
   PROGRAM_PID=""
-  local tries
-  for tries in $(seq 100); do
+
+  for _ in $(seq 100); do
     PROGRAM_PID=$(program_pid_in "$dir")
     [ -n "$PROGRAM_PID" ] && break
     sleep 0.05
