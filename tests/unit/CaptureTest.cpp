@@ -114,21 +114,8 @@ class CaptureTest : public ExpansionTest {
  protected:
   void SetUp() override {
     ExpansionTest::SetUp();
-    char Template[] = "/tmp/harrowlight-capture-XXXXXX";
-    ASSERT_NE(mkdtemp(Template), nullptr);
-    WorkDirectory = Template;
-    char Previous[4096];
-    ASSERT_NE(getcwd(Previous, sizeof Previous), nullptr);
-    PreviousDirectory = Previous;
-    ASSERT_EQ(chdir(WorkDirectory.c_str()), 0);
     ThisConfigSave.ID = 1;
     world().Clock = testsupport::LocalTime(2014, 3, 5, 7, 8, 9);
-  }
-  void TearDown() override {
-    if (!PreviousDirectory.empty()) (void)chdir(PreviousDirectory.c_str());
-    std::remove((WorkDirectory + "/CONFIG.DAT").c_str());
-    rmdir(WorkDirectory.c_str());
-    ExpansionTest::TearDown();
   }
 
   // One "EXEC" menu as menu Menu, committed to the template.
@@ -139,8 +126,7 @@ class CaptureTest : public ExpansionTest {
     return world().Commands.empty() ? std::string("<none>") : world().Commands.back();
   }
 
-  std::string WorkDirectory;
-  std::string PreviousDirectory;
+  testsupport::ScratchDirectory Work{"capture", true};
 };
 
 TEST_F(CaptureTest, RunsTheCommittedTemplateOfTheFirstExecMenu) {
@@ -186,7 +172,7 @@ TEST_F(CaptureTest, PlayWithATrailingBlankIsRunAsACommand) {
 
 TEST_F(CaptureTest, PlayOpensTheListInsteadOfCapturing) {
   ExecMenu(0, "PLAY");
-  std::strcpy(ThisConfig.Directory, (WorkDirectory + "/").c_str());
+  std::strcpy(ThisConfig.Directory, (Work.Path() + "/").c_str());
   StartCapture();
   EXPECT_TRUE(world().Commands.empty());
   EXPECT_EQ(ThisConfigSave.ID, 1);

@@ -23,18 +23,6 @@ constexpr int GPSET0 = 0x1C / 4;
 
 class ReadConfigTest : public testsupport::HarrowlightTest {
  protected:
-  void SetUp() override {
-    HarrowlightTest::SetUp();
-    char Template[] = "/tmp/harrowlight-config-XXXXXX";
-    ASSERT_NE(mkdtemp(Template), nullptr);
-    Directory = Template;
-    Path = Directory + "/Harrowlight.ini";
-  }
-  void TearDown() override {
-    std::filesystem::remove_all(Directory);
-    HarrowlightTest::TearDown();
-  }
-
   // Writes Text as the configuration file and reads it.
   void Read(const std::string& Text) {
     std::ofstream(Path, std::ios::binary) << Text;
@@ -50,8 +38,9 @@ class ReadConfigTest : public testsupport::HarrowlightTest {
     return Text == nullptr ? "(null)" : Text;
   }
 
-  std::string Directory;
-  std::string Path;
+  testsupport::ScratchDirectory Scratch{"config"};
+  const std::string& Directory = Scratch.Path();
+  const std::string Path = Scratch.File("Harrowlight.ini");
   std::uint32_t Registers[1024] = {};
 };
 

@@ -29,22 +29,9 @@ class MenuKeysTest : public testsupport::HarrowlightTest {
  protected:
   void SetUp() override {
     HarrowlightTest::SetUp();
-    char Template[] = "/tmp/harrowlight-keys-XXXXXX";
-    ASSERT_NE(mkdtemp(Template), nullptr);
-    WorkDirectory = Template;
-    char Previous[4096];
-    ASSERT_NE(getcwd(Previous, sizeof Previous), nullptr);
-    PreviousDirectory = Previous;
-    ASSERT_EQ(chdir(WorkDirectory.c_str()), 0);
     for (auto& Selection : ThisConfigSave.MenuSelection) Selection = 1;
     ThisConfigSave.MenuItemPos = 1;
     ThisConfigSave.SleepPeriod = 1;
-  }
-  void TearDown() override {
-    if (!PreviousDirectory.empty()) (void)chdir(PreviousDirectory.c_str());
-    std::remove((WorkDirectory + "/CONFIG.DAT").c_str());
-    rmdir(WorkDirectory.c_str());
-    HarrowlightTest::TearDown();
   }
 
   // Menu i with a title and labels; null entries stay absent.
@@ -80,8 +67,7 @@ class MenuKeysTest : public testsupport::HarrowlightTest {
 
   std::vector<char> KeyBuffer = std::vector<char>(TextSize, '\0');
   std::string KeyText;
-  std::string WorkDirectory;
-  std::string PreviousDirectory;
+  testsupport::ScratchDirectory Work{"keys", true};
 };
 
 TEST_F(MenuKeysTest, RightAndLeftWalkItemsWithinTheMenu) {

@@ -29,17 +29,10 @@ class PlaybackTest : public testsupport::HarrowlightTest {
  protected:
   void SetUp() override {
     HarrowlightTest::SetUp();
-    char Template[] = "/tmp/harrowlight-play-XXXXXX";
-    ASSERT_NE(mkdtemp(Template), nullptr);
-    Dir = Template;
     std::snprintf(ThisConfig.Directory, TextSize, "%s/", Dir.c_str());
     std::snprintf(ThisConfig.Play, TextSize, "omxplayer [FILENAME] &");
     DisplayHeight = 24;
     DisplayWidth = 80;
-  }
-  void TearDown() override {
-    std::filesystem::remove_all(Dir);
-    HarrowlightTest::TearDown();
   }
 
   void MakeFile(const std::string& Name) {
@@ -76,7 +69,8 @@ class PlaybackTest : public testsupport::HarrowlightTest {
     return "omxplayer " + Dir + "/" + Name + " &";
   }
 
-  std::string Dir;
+  testsupport::ScratchDirectory Scratch{"play"};
+  const std::string& Dir = Scratch.Path();
 };
 
 // --- Which entries are listed -----------------------------------------------------------

@@ -1,7 +1,10 @@
 // Recording hooks and global reset shared by the unit tests.
 #include "TestSupport.h"
 
+#include <unistd.h>
+
 #include <cstdlib>
+#include <filesystem>
 
 #include "app/KeyInput.h"
 
@@ -14,7 +17,9 @@ World& TheWorld() {
 
 namespace {
 
-void RecordRunShell(const char* Command) { TheWorld().Commands.emplace_back(Command); }
+void RecordRunShell(const char* Command) {
+  TheWorld().Commands.emplace_back(Command);
+}
 
 void ScriptedReadFirstLine(const char* Command, char* Out, int Size) {
   World& W = TheWorld();
@@ -29,7 +34,9 @@ void ScriptedReadFirstLine(const char* Command, char* Out, int Size) {
   Out[Size - 1] = 0;
 }
 
-std::time_t FixedNow() { return TheWorld().Clock; }
+std::time_t FixedNow() {
+  return TheWorld().Clock;
+}
 
 int ScriptedReadByte(unsigned char* Byte) {
   World& W = TheWorld();
@@ -45,14 +52,16 @@ int ScriptedWait(int) {
   return W.Input.empty() ? 0 : 1;
 }
 
-void CaptureOutput(const char* Data, std::size_t Size) { TheWorld().Output.append(Data, Size); }
+void CaptureOutput(const char* Data, std::size_t Size) {
+  TheWorld().Output.append(Data, Size);
+}
 
 }  // namespace
 
 void InstallRecordingPlatform() {
   TheWorld() = World{};
-  Platform = PlatformHooks{RecordRunShell, ScriptedReadFirstLine, FixedNow,
-                           ScriptedReadByte, ScriptedWait, CaptureOutput};
+  Platform = PlatformHooks{RecordRunShell,   ScriptedReadFirstLine, FixedNow,
+                           ScriptedReadByte, ScriptedWait,          CaptureOutput};
 }
 
 std::time_t LocalTime(int Year, int Month, int Day, int Hour, int Minute, int Second) {
@@ -83,6 +92,21 @@ void ResetGlobals() {
   DisplayWidth = 0;
   DisplayHeight = 0;
   ResetKeyRepeat();
+}
+
+ScratchDirectory::ScratchDirectory(const char* Purpose, bool Enter) {
+  std::string Template = std::string("/tmp/harrowlight-") + Purpose + "-XXXXXX";
+  if (mkdtemp(Template.data()) == nullptr) ADD_FAILURE() << "cannot make " << Template;
+  Dir = Template;
+  if (!Enter) return;
+  Previous = std::filesystem::current_path().string();
+  std::filesystem::current_path(Dir);
+}
+
+ScratchDirectory::~ScratchDirectory() {
+  std::error_code Ignored;
+  if (!Previous.empty()) std::filesystem::current_path(Previous, Ignored);
+  std::filesystem::remove_all(Dir, Ignored);
 }
 
 char* HeapText(const char* Text) {

@@ -17,12 +17,12 @@ namespace testsupport {
 
 // What the replaced hooks saw or will answer.
 struct World {
-  std::vector<std::string> Commands;          // every RunShell and ReadFirstLine command
-  std::deque<std::string> FirstLineAnswers;   // answers for ReadFirstLine, in order
-  std::string DefaultFirstLine;               // answer once the queue is empty
-  std::time_t Clock = 0;                      // what Now returns
-  std::deque<unsigned char> Input;            // bytes pending on standard input
-  std::string Output;                         // everything written to standard output
+  std::vector<std::string> Commands;         // every RunShell and ReadFirstLine command
+  std::deque<std::string> FirstLineAnswers;  // answers for ReadFirstLine, in order
+  std::string DefaultFirstLine;              // answer once the queue is empty
+  std::time_t Clock = 0;                     // what Now returns
+  std::deque<unsigned char> Input;           // bytes pending on standard input
+  std::string Output;                        // everything written to standard output
   int WaitCalls = 0;
 };
 
@@ -36,6 +36,24 @@ std::time_t LocalTime(int Year, int Month, int Day, int Hour, int Minute, int Se
 
 // Frees the menu texts and zeroes every global record and countdown.
 void ResetGlobals();
+
+// A fresh directory under /tmp, removed with everything in it when the object goes. With
+// Enter, the current directory moves there for the object's life (for code that writes
+// CONFIG.DAT into the current directory).
+class ScratchDirectory {
+ public:
+  explicit ScratchDirectory(const char* Purpose, bool Enter = false);
+  ~ScratchDirectory();
+  ScratchDirectory(const ScratchDirectory&) = delete;
+  ScratchDirectory& operator=(const ScratchDirectory&) = delete;
+
+  const std::string& Path() const { return Dir; }
+  std::string File(const std::string& Name) const { return Dir + "/" + Name; }
+
+ private:
+  std::string Dir;
+  std::string Previous;
+};
 
 // Stores Text as a heap copy the way the configuration reader would.
 char* HeapText(const char* Text);
