@@ -146,14 +146,18 @@ void AppendStatusLine(std::string* Out, const ConfigStruct& Config, const Config
   // Room for the sleep text past the widest line, so placing it never needs a check.
   char Line[WidestLine + 32];
   std::memset(Line, ' ', sizeof Line);
-  if (Save.Mode == ModeRecording) std::memcpy(Line, "REC", 3);
+  // The texts are laid over the blanks without their terminators.
+  if (Save.Mode == ModeRecording) {
+    std::memcpy(Line, "REC", 3);  // NOLINT(bugprone-not-null-terminated-result)
+  }
   char Sleep[24];
   if (Save.SleepPeriod == 0) {
     std::snprintf(Sleep, sizeof Sleep, "SLEEP OFF");
   } else {
     std::snprintf(Sleep, sizeof Sleep, "SLEEP %um", static_cast<unsigned>(Save.SleepPeriod));
   }
-  std::memcpy(Line + SleepTextColumn, Sleep, std::strlen(Sleep));
+  std::memcpy(Line + SleepTextColumn, Sleep,  // NOLINT(bugprone-not-null-terminated-result)
+              std::strlen(Sleep));
   Out->append(Line, static_cast<std::size_t>(ClampWidth(Config.ItemWidth)));
   Out->push_back('\n');
 }

@@ -41,8 +41,12 @@ volatile sig_atomic_t TickDue = 0;
 volatile sig_atomic_t ExitRequested = 0;
 bool TimerRunning = false;
 
-void NoteTick(int) { TickDue = 1; }
-void NoteExitRequest(int) { ExitRequested = 1; }
+void NoteTick(int) {
+  TickDue = 1;
+}
+void NoteExitRequest(int) {
+  ExitRequested = 1;
+}
 
 void InstallHandler(int Signal, void (*Handler)(int)) {
   struct sigaction Action {};

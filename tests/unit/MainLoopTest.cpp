@@ -39,7 +39,9 @@ TEST(MenuRows, DividesHeightLessBorderByItemHeight) {
   EXPECT_EQ(MenuRowsFor(24, 3, 4), 5);
 }
 
-TEST(MenuRows, ZeroItemHeightCountsAsOne) { EXPECT_EQ(MenuRowsFor(24, 2, 0), 22); }
+TEST(MenuRows, ZeroItemHeightCountsAsOne) {
+  EXPECT_EQ(MenuRowsFor(24, 2, 0), 22);
+}
 
 TEST(MenuRows, ExtremeValuesDoNotOverflow) {
   EXPECT_EQ(MenuRowsFor(24, -2147483647 - 1, -1), -2147483647 - 1);
