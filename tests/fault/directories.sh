@@ -1,0 +1,94 @@
+#!/bin/bash
+# Full and read-only program directories: every state save reports "Failed to open file:
+# CONFIG.DAT", the old record stays whole and the run goes on (a capture, the preview after
+# it, a clean SIGTERM). A capture into a missing directory runs only the capture command
+# and creates nothing. Needs permission to mount a tmpfs; skipped (status 77) without it.
+source "$(dirname "$0")/fault_lib.sh"
+e2e_setup directories "$@"
+install_program production
+export PATH="$HL_STANDINS:$PATH" HARROWLIGHT_STANDIN_LOG="$STANDIN_LOG"
+
+MOUNTS=()
+unmount_all() {
+  local m
+  for m in "${MOUNTS[@]}"; do umount "$m" 2>/dev/null || true; done
+}
+# The clean-up reports the script's own status, so it is handed on.
+trap 'fault_status=$?; unmount_all; (exit $fault_status); e2e_cleanup' EXIT
+
+# small_tmpfs DIR: a 512 kB tmpfs on DIR, or a skip when mounting is not permitted.
+small_tmpfs() {
+  mkdir -p "$1"
+  if ! mount -t tmpfs -o size=512k tmpfs "$1" 2>/dev/null; then
+    echo "[directories] SKIP: mounting a tmpfs is not permitted here"
+    exit 77
+  fi
+  MOUNTS+=("$1")
+}
+
+# program_dir DIR: the program (a link, so the directory holds little), its configuration
+# and a whole record with capture number 42.
+program_dir() {
+  ln -s "$RUN_DIR/harrowlight" "$1/harrowlight"
+  cp "$RUN_DIR/Harrowlight.ini" "$1/"
+  printf '\052\000\000\000' >"$1/CONFIG.DAT"
+  printf '\000\000\000\000\001\000\000\000' >>"$1/CONFIG.DAT"
+  local i
+  for i in $(seq 64); do printf '\001\000\000\000' >>"$1/CONFIG.DAT"; done
+  printf '\001\000\000\000\000\000\000\000\000\000\000\000' >>"$1/CONFIG.DAT"
+  expect_valid_state "$1/CONFIG.DAT"
+}
+
+# run_unwritable DIR WHAT: runs the program from DIR with input from a file (a size reply,
+# then Space: a capture and its save), then SIGTERM (the shutdown save).
+run_unwritable() {
+  local dir=$1 what=$2 status=0
+  cp "$dir/CONFIG.DAT" "$RUN_DIR/before.dat"
+  printf '\033[24;80R ' >"$RUN_DIR/keys"
+  : >"$STANDIN_LOG"
+  "$dir/harrowlight" <"$RUN_DIR/keys" >"$RUN_DIR/screen.out" 2>&1 &
+  local pid=$!
+  wait_log ' -o .*IMG_.*_000042\.jpg' 1
+  # The capture tool runs two seconds; the preview started after it shows the run went on.
+  wait_log '^raspistill .* -p ' 2
+  kill -TERM "$pid"
+  wait "$pid" || status=$?
+  [ "$status" -eq 0 ] || fail "$what: exit status $status"
+  local failures
+  failures=$(grep -c 'Failed to open file: CONFIG.DAT' "$RUN_DIR/screen.out" || true)
+  [ "$failures" -eq 2 ] || fail "$what: $failures save failures reported, expected 2 (capture, shutdown)"
+  cmp -s "$dir/CONFIG.DAT" "$RUN_DIR/before.dat" || fail "$what: CONFIG.DAT changed"
+  [ ! -e "$dir/CONFIG.DAT.tmp" ] || fail "$what: a temporary file was left behind"
+  log "$what: both saves reported, the old record kept, the run went on"
+}
+
+log "full program directory"
+full=$RUN_DIR/full
+small_tmpfs "$full"
+program_dir "$full"
+dd if=/dev/zero of="$full/filler" bs=4k status=none 2>/dev/null || true
+run_unwritable "$full" "full directory"
+
+log "read-only program directory"
+ro=$RUN_DIR/readonly
+small_tmpfs "$ro"
+program_dir "$ro"
+mount -o remount,ro "$ro" || fail "cannot remount the tmpfs read-only"
+run_unwritable "$ro" "read-only directory"
+kill_our_standins
+
+log "capture into a missing directory"
+missing=$RUN_DIR/missing/deeper
+config_set DIRECTORY "$missing/"
+start_in_tmux 80 24
+key Space
+wait_log "-o $missing/IMG_.*_000001\\.jpg" 1
+settle
+program_running || fail "the program ended"
+[ ! -e "$RUN_DIR/missing" ] || fail "the capture created the missing directory"
+unexpected=$(grep -vE '^raspistill ' "$STANDIN_LOG" || true)
+[ -z "$unexpected" ] || fail "unexpected commands ran: $unexpected"
+kill -TERM "$PROGRAM_PID"
+wait_for_exit
+[ "$(exit_status)" -eq 0 ] || fail "exit status $(exit_status)"
+[ "$(state_word 0)" -eq 2 ] || fail "capture number $(state_word 0) saved, expected 2"

@@ -1,0 +1,65 @@
+#!/bin/bash
+# Soak run: random keys and simulated button presses against the simulated-GPIO program,
+# with camera tools that end at random times or crash; resident memory, open descriptors
+# and child processes stay flat and CONFIG.DAT stays a whole record throughout.
+# FAULT_SOAK_SECONDS (default 90) makes it longer by hand.
+source "$(dirname "$0")/fault_lib.sh"
+e2e_setup soak "$@"
+install_program simgpio
+# No "OFF" in the power menu, so random keys cannot end the run.
+config_set MENU_4 "POWER,HIDE MENU,LED OFF,LED ON,SLEEP 1M,SLEEP OFF"
+config_set MENU_VALUE_4 "POWER,HIDE MENU,LED OFF,LED ON,SLEEP 1,SLEEP OFF"
+
+DURATION=${FAULT_SOAK_SECONDS:-90}
+tools=$RUN_DIR/tools
+mkdir "$tools"
+# Each call runs 0.1 to 3 seconds, whatever its template says, and one in five crashes.
+for tool in raspistill raspivid; do
+  cat >"$tools/$tool" <<TOOL
+#!/bin/bash
+if [ \$((RANDOM % 5)) -eq 0 ]; then export HARROWLIGHT_STANDIN_EXIT=crash; fi
+exec $HL_STANDINS/$tool "\$@" -t \$((100 + RANDOM % 2900))
+TOOL
+  chmod +x "$tools/$tool"
+done
+standin_links "$tools" omxplayer omxplayer.bin
+for name in one two three; do echo data >"$RUN_DIR/captures/$name.jpg"; done
+
+start_in_tmux 80 24 "PATH=$tools:$PATH" HARROWLIGHT_STANDIN_MS=2000
+sleep 3
+rss0=$(steady rss_kb "$PROGRAM_PID")
+fds0=$(steady fd_count "$PROGRAM_PID")
+kids0=$(steady other_children "$PROGRAM_PID")
+log "${DURATION}s: memory ${rss0} kB, descriptors $fds0, other children $kids0 at the start"
+
+KEYS=(Up Down Left Right Enter Space)
+PINS=("$PIN_UP" "$PIN_DOWN" "$PIN_LEFT" "$PIN_RIGHT" "$PIN_ENTER" "$PIN_SPACE")
+presses=0
+end=$((SECONDS + DURATION))
+while [ "$SECONDS" -lt "$end" ]; do
+  if [ $((RANDOM % 2)) -eq 0 ]; then
+    key "${KEYS[$((RANDOM % 6))]}"
+  else
+    gpio_write_word "$WORD_GPLEV0" $((4294967295 & ~(1 << PINS[RANDOM % 6])))
+    random_sleep 200
+    gpio_write_word "$WORD_GPLEV0" 4294967295
+  fi
+  presses=$((presses + 1))
+  random_sleep 300
+  if [ $((presses % 50)) -eq 0 ] && [ -e "$RUN_DIR/CONFIG.DAT" ]; then expect_valid_state; fi
+  program_running || fail "the program ended after $presses presses"
+done
+sleep 3
+rss1=$(steady rss_kb "$PROGRAM_PID")
+fds1=$(steady fd_count "$PROGRAM_PID")
+kids1=$(steady other_children "$PROGRAM_PID")
+log "$presses keys and buttons: memory ${rss1} kB, descriptors $fds1, other children $kids1 at the end"
+[ "$rss1" -le $((rss0 + 1024)) ] || fail "resident memory grew from $rss0 to $rss1 kB"
+[ "$fds1" -le "$fds0" ] || fail "descriptors grew from $fds0 to $fds1"
+[ "$kids1" -le "$kids0" ] || fail "children grew from $kids0 to $kids1"
+
+kill -TERM "$PROGRAM_PID"
+wait_for_exit
+[ "$(exit_status)" -eq 0 ] || fail "exit status $(exit_status)"
+expect_valid_state
+cmp -s "$RUN_DIR/stty.before" "$RUN_DIR/stty.after" || fail "terminal settings not restored"

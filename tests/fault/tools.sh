@@ -1,0 +1,110 @@
+#!/bin/bash
+# Camera tools that hang, crash at once, print garbage or are missing from PATH, and no
+# `ps` on PATH: over a hundred and more watchdog runs the loop keeps its tick, a key still
+# acts (Space captures and saves) and the screen is redrawn, and the program holds no more
+# descriptors, child processes or ended children than before.
+source "$(dirname "$0")/fault_lib.sh"
+e2e_setup tools "$@"
+install_program production
+
+SECONDS_EACH=${FAULT_TOOL_SECONDS:-22}
+REAL_PS=$(command -v ps)
+
+# wrapper DIR NAME BODY: a bash script DIR/NAME running BODY.
+wrapper() {
+  printf '#!/bin/bash\n%s\n' "$3" >"$1/$2"
+  chmod +x "$1/$2"
+}
+
+# A ps that counts its calls: each is one run of the watchdog's process query.
+counting_ps() { wrapper "$1" ps "echo >>$RUN_DIR/ps.calls; exec $REAL_PS \"\$@\""; }
+
+# Bytes that are no text, with the escape and enquiry bytes taken out so the terminal is
+# not made to answer into the program's input.
+LC_ALL=C awk 'BEGIN { srand(7); for (i = 0; i < 4000; i++) printf "%c", int(rand() * 255) + 1 }' |
+  tr -d '\033\005' >"$RUN_DIR/garbage.bytes"
+
+saved_id_is() { [ "$(state_word 0)" = "$1" ]; }
+zombies() { ps -o stat= --ppid "$1" 2>/dev/null | grep -c '^Z' || true; }
+wchar() { awk '/^wchar:/ { print $2 }' "/proc/$1/io"; }
+
+# variant NAME TICK_SOURCE [NAME=VALUE...]: runs the program with PATH=$RUN_DIR/NAME.
+# TICK_SOURCE is "ps" (count the process queries) or "log" (count preview launches).
+variant() {
+  local name=$1 source=$2
+  shift 2
+  log "$name: ${SECONDS_EACH}s"
+  rm -f "$RUN_DIR/CONFIG.DAT" "$RUN_DIR/ps.calls"
+  : >"$STANDIN_LOG"
+  start_in_tmux 80 24 "PATH=$RUN_DIR/$name" "$@"
+  sleep 2
+  local fds children ended
+  fds=$(steady fd_count "$PROGRAM_PID")
+  children=$(steady other_children "$PROGRAM_PID")
+  local calls_before=0
+  [ "$source" = ps ] && calls_before=$(wc -l <"$RUN_DIR/ps.calls")
+  [ "$source" = log ] && calls_before=$(log_count ' -p ')
+  sleep "$SECONDS_EACH"
+
+  local runs
+  if [ "$source" = ps ]; then
+    runs=$(($(wc -l <"$RUN_DIR/ps.calls") - calls_before))
+  else
+    runs=$(($(log_count ' -p ') - calls_before))
+  fi
+  local after_fds after_children
+  after_fds=$(steady fd_count "$PROGRAM_PID")
+  after_children=$(steady other_children "$PROGRAM_PID")
+  ended=$(steady zombies "$PROGRAM_PID")
+  log "$name: $runs watchdog runs; descriptors $fds -> $after_fds; other children $children -> $after_children; ended children $ended"
+  # One watchdog run every 825 ms; a loaded machine may lose some ticks, not most.
+  [ "$runs" -ge $((SECONDS_EACH * 100 / 165)) ] || fail "$name: only $runs watchdog runs"
+  [ "$after_fds" -le "$fds" ] || fail "$name: descriptors grew from $fds to $after_fds"
+  [ "$after_children" -le "$children" ] || fail "$name: children grew from $children to $after_children"
+  [ "$ended" -le 1 ] || fail "$name: $ended ended children not collected"
+
+  local written
+  written=$(wchar "$PROGRAM_PID")
+  key Space
+  wait_until "$name: Space to capture and save" test -s "$RUN_DIR/CONFIG.DAT"
+  wait_until "$name: the capture number to be saved" saved_id_is 2
+  sleep 0.5
+  [ "$(($(wchar "$PROGRAM_PID") - written))" -gt 500 ] || fail "$name: no redraw after a key"
+  program_running || fail "$name: the program ended"
+  kill -TERM "$PROGRAM_PID"
+  wait_for_exit
+  [ "$(exit_status)" -eq 0 ] || fail "$name: exit status $(exit_status)"
+  expect_valid_state
+  stop_tmux
+  kill_our_standins
+}
+
+# Hanging tools ignore their run time and stay until killed.
+tool_dir "$RUN_DIR/hang" killall
+counting_ps "$RUN_DIR/hang"
+for tool in raspistill raspivid; do
+  wrapper "$RUN_DIR/hang" "$tool" "exec $HL_STANDINS/$tool \"\$@\" -t 0"
+done
+variant hang ps
+
+tool_dir "$RUN_DIR/crash" killall
+counting_ps "$RUN_DIR/crash"
+standin_links "$RUN_DIR/crash" raspistill raspivid
+variant crash ps HARROWLIGHT_STANDIN_EXIT=crash
+
+tool_dir "$RUN_DIR/garbage" killall cat
+counting_ps "$RUN_DIR/garbage"
+for tool in raspistill raspivid; do
+  wrapper "$RUN_DIR/garbage" "$tool" \
+    "cat $RUN_DIR/garbage.bytes; cat $RUN_DIR/garbage.bytes >&2; exec $HL_STANDINS/$tool \"\$@\""
+done
+variant garbage ps HARROWLIGHT_STANDIN_EXIT=now
+
+tool_dir "$RUN_DIR/missing" killall
+counting_ps "$RUN_DIR/missing"
+variant missing ps
+
+# Without ps every check finds nothing running; tools that end at once keep it honest.
+tool_dir "$RUN_DIR/no_ps" killall
+standin_links "$RUN_DIR/no_ps" raspistill raspivid
+variant no_ps log HARROWLIGHT_STANDIN_EXIT=now
