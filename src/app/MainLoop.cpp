@@ -105,6 +105,19 @@ void WaitForTick() {
   sigprocmask(SIG_SETMASK, &Previous, nullptr);
 }
 
+// A standard stream closed by whoever started the program would be taken by the next file
+// it opens: the GPIO device would then receive the screen, or be read as keys.
+void KeepStandardStreamsOpen() {
+  for (int Stream = STDIN_FILENO; Stream <= STDERR_FILENO; ++Stream) {
+    if (fcntl(Stream, F_GETFD) != -1) continue;
+    const int Null = open("/dev/null", Stream == STDIN_FILENO ? O_RDONLY : O_WRONLY);
+    if (Null >= 0 && Null != Stream) {
+      dup2(Null, Stream);
+      close(Null);
+    }
+  }
+}
+
 void ChangeToExecutableDirectory(const char* Argv0) {
   std::string Directory;
   if (ExecutableDirectory(Argv0, &Directory)) (void)chdir(Directory.c_str());
@@ -192,6 +205,7 @@ void LoopIteration() {
 }
 
 int RunHarrowlight(int argc, char** argv) {
+  KeepStandardStreamsOpen();
   if (argc != 1) {
     WriteFormatted("%s\n", VersionBanner);
     return 0;
