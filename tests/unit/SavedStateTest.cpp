@@ -48,16 +48,8 @@ Bytes At(const Bytes& Data, std::size_t Offset) {
 
 class SavedStateTest : public testsupport::HarrowlightTest {
  protected:
-  void SetUp() override {
-    HarrowlightTest::SetUp();
-    char Template[] = "/tmp/harrowlight-state-XXXXXX";
-    ASSERT_NE(mkdtemp(Template), nullptr);
-    Directory = Template;
-    Path = Directory + "/CONFIG.DAT";
-  }
   void TearDown() override {
     SyncDescriptor = fsync;
-    std::filesystem::remove_all(Directory);
     HarrowlightTest::TearDown();
   }
 
@@ -71,8 +63,9 @@ class SavedStateTest : public testsupport::HarrowlightTest {
   }
   bool Exists(const std::string& Name) const { return std::filesystem::exists(Name); }
 
-  std::string Directory;
-  std::string Path;
+  testsupport::ScratchDirectory Scratch{"state"};
+  const std::string& Directory = Scratch.Path();
+  const std::string Path = Scratch.File("CONFIG.DAT");
 };
 
 // ---- Byte layout ----

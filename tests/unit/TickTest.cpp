@@ -28,24 +28,11 @@ class TickTest : public testsupport::HarrowlightTest {
  protected:
   void SetUp() override {
     HarrowlightTest::SetUp();
-    char Template[] = "/tmp/harrowlight-tick-XXXXXX";
-    ASSERT_NE(mkdtemp(Template), nullptr);
-    TempDir = Template;
-    char Here[4096];
-    ASSERT_NE(getcwd(Here, sizeof Here), nullptr);
-    OldDir = Here;
-    ASSERT_EQ(chdir(TempDir.c_str()), 0);
     // Quiet defaults: no countdown runs out unless a test arranges it.
     SleepCount = 1000000;
     PreviewCount = 1000000;
     AutoSaveCount = 1000000;
     TimePeriod = 1000000;
-  }
-  void TearDown() override {
-    std::remove((TempDir + "/CONFIG.DAT").c_str());
-    (void)chdir(OldDir.c_str());
-    rmdir(TempDir.c_str());
-    HarrowlightTest::TearDown();
   }
 
   void Ticks(int Count) {
@@ -63,8 +50,7 @@ class TickTest : public testsupport::HarrowlightTest {
     return stat("CONFIG.DAT", &Info) == 0;
   }
 
-  std::string TempDir;
-  std::string OldDir;
+  testsupport::ScratchDirectory Work{"tick", true};
 };
 
 // --- Preview watchdog -------------------------------------------------------------------
