@@ -40,6 +40,18 @@ handlers_installed() {
   [ $((16#$mask & 16#4003)) -eq $((16#4003)) ]
 }
 
+# start_on_terminal: inside a pane, starts ./harrowlight in the background on the pane's
+# terminal and waits (at most 5 s) until its signal handlers are in place. Sets pid.
+start_on_terminal() {
+  ./harrowlight <&0 &
+  pid=$!
+  local i
+  for ((i = 0; i < 500; i++)); do
+    handlers_installed "$pid" && break
+    sleep 0.01
+  done
+}
+
 # ---------------------------------------------------------------------------------------
 # CONFIG.DAT
 

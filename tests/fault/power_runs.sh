@@ -11,12 +11,7 @@ runs=$1
 for ((run = 1; run <= runs; run++)); do
   before_id=$(state_word 0)
   saved=$(stty -g)
-  ./harrowlight <&0 &
-  pid=$!
-  for ((i = 0; i < 500; i++)); do
-    handlers_installed "$pid" && break
-    sleep 0.01
-  done
+  start_on_terminal
   random_sleep 200
   if [ $((RANDOM % 4)) -ne 0 ]; then
     gpio_write_word "$WORD_GPLEV0" $((4294967295 & ~(1 << PIN_SPACE)))

@@ -13,12 +13,7 @@ sent=0
 for ((run = 1; run <= 2000 && sent < total; run++)); do
   rm -f CONFIG.DAT
   before=$(stty -g)
-  ./harrowlight <&0 &
-  pid=$!
-  for ((i = 0; i < 500; i++)); do
-    handlers_installed "$pid" && break
-    sleep 0.01
-  done
+  start_on_terminal
   # Most runs are hit in the loop, some during start-up and some during shutdown.
   random_sleep 400
   delivered=0
