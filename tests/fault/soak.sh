@@ -54,7 +54,11 @@ rss1=$(steady rss_kb "$PROGRAM_PID")
 fds1=$(steady fd_count "$PROGRAM_PID")
 kids1=$(steady other_children "$PROGRAM_PID")
 log "$presses keys and buttons: memory ${rss1} kB, descriptors $fds1, other children $kids1 at the end"
-[ "$rss1" -le $((rss0 + 1024)) ] || fail "resident memory grew from $rss0 to $rss1 kB"
+# The sanitizers' allocator keeps freed blocks in quarantine, so its resident memory grows
+# by design; memory is judged in the plain build only.
+if [ -z "${HARROWLIGHT_SANITIZED:-}" ]; then
+  [ "$rss1" -le $((rss0 + 1024)) ] || fail "resident memory grew from $rss0 to $rss1 kB"
+fi
 [ "$fds1" -le "$fds0" ] || fail "descriptors grew from $fds0 to $fds1"
 [ "$kids1" -le "$kids0" ] || fail "children grew from $kids0 to $kids1"
 
