@@ -39,11 +39,8 @@ __attribute__((format(printf, 2, 3))) void AppendFormatted(std::string* Out, con
   char Piece[64];
   va_list Args;
   va_start(Args, Format);
-  int Length = std::vsnprintf(Piece, sizeof Piece, Format, Args);
+  std::size_t Size = FormatInto(Piece, sizeof Piece, Format, Args);
   va_end(Args);
-  if (Length <= 0) return;
-  std::size_t Size = static_cast<std::size_t>(Length);
-  if (Size >= sizeof Piece) Size = sizeof Piece - 1;
   Out->append(Piece, Size);
 }
 

@@ -75,14 +75,18 @@ PlatformHooks ProductionPlatform() {
 
 PlatformHooks Platform = ProductionPlatform();
 
+std::size_t FormatInto(char* Out, std::size_t Size, const char* Format, va_list Args) {
+  int Length = std::vsnprintf(Out, Size, Format, Args);
+  if (Length <= 0) return 0;
+  std::size_t Kept = static_cast<std::size_t>(Length);
+  return Kept >= Size ? Size - 1 : Kept;
+}
+
 void WriteFormatted(const char* Format, ...) {
   char Line[8192];
   va_list Args;
   va_start(Args, Format);
-  int Length = std::vsnprintf(Line, sizeof Line, Format, Args);
+  std::size_t Size = FormatInto(Line, sizeof Line, Format, Args);
   va_end(Args);
-  if (Length <= 0) return;
-  std::size_t Size = static_cast<std::size_t>(Length);
-  if (Size >= sizeof Line) Size = sizeof Line - 1;
-  Platform.WriteOutput(Line, Size);
+  if (Size > 0) Platform.WriteOutput(Line, Size);
 }

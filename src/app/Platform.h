@@ -2,6 +2,7 @@
 // the plain system functions; tests replace a hook to record or script what happens.
 #pragma once
 
+#include <cstdarg>
 #include <cstddef>
 #include <ctime>
 
@@ -26,6 +27,11 @@ extern PlatformHooks Platform;
 
 // The production hooks, for tests that want to restore them.
 PlatformHooks ProductionPlatform();
+
+// Formats into Out (Size bytes, at least 1) and returns the length kept: the text is cut to
+// fit and always terminated; 0 when formatting fails.
+std::size_t FormatInto(char* Out, std::size_t Size, const char* Format, va_list Args)
+    __attribute__((format(printf, 3, 0)));
 
 // printf-style output through Platform.WriteOutput (one write per call).
 void WriteFormatted(const char* Format, ...) __attribute__((format(printf, 1, 2)));
