@@ -75,6 +75,10 @@ e2e_setup() {
   TMUX_BASE="harrowlight-e2e-$E2E_NAME-$$"
   STANDIN_LOG=$RUN_DIR/standin.log
   mkdir "$RUN_DIR/captures"
+  # tmux keeps its sockets in a directory of this run's own, so no other run on the
+  # machine (whose process-id namespace may give it the same $$) can reach its server.
+  export TMUX_TMPDIR=$RUN_DIR/tmux
+  mkdir -m 700 "$TMUX_TMPDIR"
   trap e2e_cleanup EXIT
   # Ended by a signal (a test timeout, Ctrl-C, a closed pipe): still clean up.
   trap 'exit 129' HUP
