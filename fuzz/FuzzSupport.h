@@ -10,8 +10,8 @@
 #include <cstring>
 #include <string>
 
-#include "app/Platform.h"
 #include "common/Common.h"
+#include "platform/Platform.h"
 
 namespace fuzzsupport {
 
@@ -41,7 +41,7 @@ inline std::time_t FixedNow() {
 
 // Hooks that reach nothing outside the process; targets replace the ones they script.
 inline PlatformHooks QuietPlatform() {
-  PlatformHooks Hooks{};
+  PlatformHooks Hooks = ProductionPlatform();
   Hooks.RunShell = NoShell;
   Hooks.ReadFirstLine = NoFirstLine;
   Hooks.Now = FixedNow;

@@ -106,7 +106,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* Data, std::size_t Size
   Platform = fuzzsupport::QuietPlatform();
   Platform.ReadInputByte = ReadScripted;
   Platform.WriteOutput = RecordOutput;
-  FallbackTerminalSize = NoKernelSize;
+  Platform.TerminalSize = NoKernelSize;
   ResetKeyRepeat();
 
   switch (Data[0] % 3) {

@@ -7,7 +7,7 @@
 #include <ctime>
 
 #include "app/Globals.h"
-#include "app/Platform.h"
+#include "platform/Platform.h"
 #include "app/Playback.h"
 #include "app/SavedState.h"
 

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "app/Globals.h"
-#include "app/Platform.h"
+#include "platform/Platform.h"
 #include "app/Shell.h"
 
 int InputPinCount = 0;

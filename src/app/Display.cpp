@@ -8,7 +8,7 @@
 #include <cstring>
 #include <ctime>
 
-#include "app/Platform.h"
+#include "platform/Platform.h"
 
 namespace {
 

@@ -1,9 +1,5 @@
-// Finding and mapping the GPIO register page of the board the program runs on.
+// Finding the GPIO register page of the board the program runs on, and the device to map it from.
 #include "app/GpioAccess.h"
-
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <cstdint>
 #include <cstdio>
@@ -11,7 +7,7 @@
 #include <limits>
 #include <vector>
 
-#include "app/Platform.h"
+#include "platform/Platform.h"
 
 namespace {
 
@@ -103,47 +99,11 @@ std::uint32_t BigEndianWordAt(const std::string& Bytes, std::size_t Offset) {
   return Word;
 }
 
-[[maybe_unused]] int OpenReadWriteSync(const char* Path) {
-  // Close-on-exec: the shell commands the program runs have no business with the device.
-  return open(Path, O_RDWR | O_SYNC | O_CLOEXEC);
-}
+}  // namespace
 
-void ReportNoMemory() {
+void ReportNoGpio() {
   WriteFormatted("Failed to open memory\n");
 }
-
-#if defined(HARROWLIGHT_SIMULATED_GPIO) && HARROWLIGHT_SIMULATED_GPIO
-constexpr off_t SimulatedPageSize = 4096;
-constexpr off_t LevelRegisterOffset = 0x34;
-
-// A regular file stands in for the GPIO page. A new (or short) file is grown to a page
-// with every input level high, so no button reads as pressed.
-RegisterBase OpenSimulatedGpio(int* MemFile) {
-  const int File = open("gpio.sim", O_RDWR | O_CREAT | O_CLOEXEC, 0644);
-  if (File < 0) {
-    ReportNoMemory();
-    return nullptr;
-  }
-  struct stat Status {};
-  bool Ready = fstat(File, &Status) == 0;
-  if (Ready && Status.st_size < SimulatedPageSize) {
-    const std::uint32_t AllHigh = 0xFFFFFFFFu;
-    Ready = ftruncate(File, SimulatedPageSize) == 0 &&
-            pwrite(File, &AllHigh, sizeof AllHigh, LevelRegisterOffset) ==
-                static_cast<ssize_t>(sizeof AllHigh);
-  }
-  if (!Ready) {
-    // A file shorter than the page cannot be mapped safely: touching it would fault.
-    close(File);
-    ReportNoMemory();
-    return nullptr;
-  }
-  *MemFile = File;
-  return MapGpioMemory(File, 0);
-}
-#endif
-
-}  // namespace
 
 bool IsBcm2835(const std::string& CompatibleText, const std::string& CpuInfoText) {
   if (!CompatibleText.empty()) return ChipFromCompatible(CompatibleText) == PiChip::Bcm2835;
@@ -201,38 +161,17 @@ std::uint32_t ThisMachineGpioPageAddress() {
                          ReadWholeFile("/proc/device-tree/soc/ranges"));
 }
 
-GpioDevice OpenGpioDevice(std::uint32_t PageAddress, OpenDeviceFunction OpenDevice) {
+GpioDevice OpenGpioDevice(std::uint32_t PageAddress) {
   // The map offset is a long; on a 32-bit long an address at or above 2 GiB (the BCM2711's)
   // cannot be passed, so only /dev/gpiomem can reach that page.
   const bool FitsOffset = static_cast<std::uint64_t>(PageAddress) <=
                           static_cast<std::uint64_t>(std::numeric_limits<long>::max());
   if (FitsOffset) {
-    const int File = OpenDevice("/dev/mem");
+    const int File = Platform.OpenDevice("/dev/mem");
     if (File >= 0) return GpioDevice{File, static_cast<long>(PageAddress)};
   }
   // Without root, the GPIO page alone is open to members of the gpio group here.
-  const int File = OpenDevice("/dev/gpiomem");
+  const int File = Platform.OpenDevice("/dev/gpiomem");
   if (File >= 0) return GpioDevice{File, 0};
   return GpioDevice{-1, 0};
-}
-
-RegisterBase OpenGpio(int* MemFile) {
-  *MemFile = -1;
-#if defined(HARROWLIGHT_SIMULATED_GPIO) && HARROWLIGHT_SIMULATED_GPIO
-  return OpenSimulatedGpio(MemFile);
-#else
-  // Anything but a known Raspberry Pi chip goes on without GPIO.
-  const std::uint32_t PageAddress = ThisMachineGpioPageAddress();
-  if (PageAddress == 0) {
-    ReportNoMemory();
-    return nullptr;
-  }
-  const GpioDevice Device = OpenGpioDevice(PageAddress, OpenReadWriteSync);
-  if (Device.File < 0) {
-    ReportNoMemory();
-    return nullptr;
-  }
-  *MemFile = Device.File;
-  return MapGpioMemory(Device.File, Device.Offset);
-#endif
 }

@@ -9,9 +9,10 @@
 // Opens and maps the GPIO page of a Raspberry Pi board (BCM2835, BCM2836, BCM2837 or
 // BCM2711): /dev/mem at the page's physical address, or, where /dev/mem cannot be opened,
 // /dev/gpiomem (the GPIO page alone, at offset 0). On any other machine, or when neither
-// device opens, nothing is mapped ("Failed to open memory"). The simulated-GPIO build maps
-// the regular file "gpio.sim" of the current directory instead. Returns the descriptor in
-// *MemFile (-1 when none) and the base (null when none).
+// device opens, nothing is mapped ("Failed to open memory"). The simulated-GPIO build links
+// GpioOpenSimulated.cpp instead of GpioOpenBoard.cpp, which maps the regular file "gpio.sim"
+// of the current directory. Returns the descriptor in *MemFile (-1 when none) and the base
+// (null when none).
 RegisterBase OpenGpio(int* MemFile);
 
 // The Broadcom chips whose GPIO block the program knows how to find.
@@ -44,12 +45,13 @@ struct GpioDevice {
   long Offset;  // page address in /dev/mem, 0 in /dev/gpiomem
 };
 
-// Opens a device path for reading and writing; a descriptor, or -1.
-using OpenDeviceFunction = int (*)(const char* Path);
+// Opens "/dev/mem" for the page at PageAddress, or failing that "/dev/gpiomem", through
+// Platform.OpenDevice. /dev/mem is skipped when the address does not fit the map offset (a
+// 32-bit long).
+GpioDevice OpenGpioDevice(std::uint32_t PageAddress);
 
-// Opens "/dev/mem" for the page at PageAddress, or failing that "/dev/gpiomem". /dev/mem
-// is skipped when the address does not fit the map offset (a 32-bit long).
-GpioDevice OpenGpioDevice(std::uint32_t PageAddress, OpenDeviceFunction OpenDevice);
+// Says "Failed to open memory": the program goes on without GPIO.
+void ReportNoGpio();
 
 // Decides from recorded machine descriptions whether this is a BCM2835, the only chip
 // whose GPIO block sits at 0x20200000. CompatibleText is the device tree's compatible

@@ -3,7 +3,7 @@
 #include "app/KeyInput.h"
 
 #include "app/Globals.h"
-#include "app/Platform.h"
+#include "platform/Platform.h"
 
 // Cursor up, left, right, down, Enter, Space; buttons 7 and 8 have no key.
 const std::int32_t GPIO_Key[ButtonKeyCount] = {
@@ -15,8 +15,6 @@ const std::int32_t GPIO_Key[ButtonKeyCount] = {
     0x00000020,  // blank
     -1,         -1,
 };
-
-int KeyWaitLimitMs = 1500;
 
 namespace {
 

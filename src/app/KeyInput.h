@@ -15,7 +15,7 @@ extern const std::int32_t GPIO_Key[ButtonKeyCount];
 int GetKeys(char* Buffer, char FromChar, char ToChar);
 
 // How long GetKeys waits for FromChar/ToChar before giving up, in milliseconds.
-extern int KeyWaitLimitMs;
+constexpr int KeyWaitLimitMs = 1500;
 
 // Puts the repeat suppression back to its rest state (for tests).
 void ResetKeyRepeat();

@@ -19,7 +19,7 @@
 #include "app/GpioAccess.h"
 #include "app/KeyInput.h"
 #include "app/MenuKeys.h"
-#include "app/Platform.h"
+#include "platform/Platform.h"
 #include "app/Playback.h"
 #include "app/SavedState.h"
 #include "app/Shell.h"

@@ -7,7 +7,7 @@
 
 #include "app/Display.h"
 #include "app/Globals.h"
-#include "app/Platform.h"
+#include "platform/Platform.h"
 #include "app/Shell.h"
 
 namespace {

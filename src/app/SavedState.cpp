@@ -10,9 +10,7 @@
 #include <cstring>
 #include <string>
 
-#include "app/Platform.h"
-
-int (*SyncDescriptor)(int Descriptor) = fsync;
+#include "platform/Platform.h"
 
 namespace {
 
@@ -56,7 +54,7 @@ bool WriteAll(int Descriptor, const unsigned char* Data, std::size_t Size) {
 bool WriteDurably(const std::string& Path, const unsigned char* Data, std::size_t Size) {
   int Descriptor = open(Path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
   if (Descriptor < 0) return false;
-  bool Ok = WriteAll(Descriptor, Data, Size) && SyncDescriptor(Descriptor) == 0;
+  bool Ok = WriteAll(Descriptor, Data, Size) && Platform.SyncDescriptor(Descriptor) == 0;
   if (close(Descriptor) != 0) Ok = false;
   return Ok;
 }
@@ -65,7 +63,7 @@ bool WriteDurably(const std::string& Path, const unsigned char* Data, std::size_
 void SyncDirectory(const std::string& Directory) {
   int Descriptor = open(Directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (Descriptor < 0) return;
-  (void)SyncDescriptor(Descriptor);
+  (void)Platform.SyncDescriptor(Descriptor);
   close(Descriptor);
 }
 

@@ -32,6 +32,3 @@ void ClampState(ConfigSaveStruct& State);
 // After ClampState: moves the highlight to menu 0 when the highlighted menu does not exist
 // in this configuration.
 void FitStateToMenus(ConfigSaveStruct& State, const ConfigStruct& Config);
-
-// Flushes a descriptor's data to storage; fsync unless a test replaces it.
-extern int (*SyncDescriptor)(int Descriptor);

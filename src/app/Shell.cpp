@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "app/Globals.h"
-#include "app/Platform.h"
+#include "platform/Platform.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 
 #include "app/Capture.h"
 #include "app/Globals.h"
-#include "app/Platform.h"
+#include "platform/Platform.h"
 #include "app/SavedState.h"
 #include "app/Shell.h"
 

@@ -2,17 +2,12 @@
 // terminal that does not answer.
 #include "vt100/VT100.h"
 
-#include <sys/ioctl.h>
-#include <unistd.h>
-
 #include <climits>
 #include <cstdlib>
 #include <cstring>
 
 #include "app/KeyInput.h"
-#include "app/Platform.h"
-
-TerminalSizeSource FallbackTerminalSize = KernelTerminalSize;
+#include "platform/Platform.h"
 
 namespace {
 
@@ -23,19 +18,10 @@ int CapReported(int Value) {
   return Value > LargestReportedSize ? LargestReportedSize : Value;
 }
 
-bool WindowSizeOf(int File, int* Width, int* Height) {
-  winsize Size{};
-  if (ioctl(File, TIOCGWINSZ, &Size) != 0) return false;
-  if (Size.ws_col == 0 || Size.ws_row == 0) return false;
-  *Width = Size.ws_col;
-  *Height = Size.ws_row;
-  return true;
-}
-
 void UseFallbackSize(int* Width, int* Height) {
   int KnownWidth = 0;
   int KnownHeight = 0;
-  if (FallbackTerminalSize != nullptr && FallbackTerminalSize(&KnownWidth, &KnownHeight) &&
+  if (Platform.TerminalSize != nullptr && Platform.TerminalSize(&KnownWidth, &KnownHeight) &&
       KnownWidth > 0 && KnownHeight > 0) {
     *Width = CapReported(KnownWidth);
     *Height = CapReported(KnownHeight);
@@ -46,10 +32,6 @@ void UseFallbackSize(int* Width, int* Height) {
 }
 
 }  // namespace
-
-bool KernelTerminalSize(int* Width, int* Height) {
-  return WindowSizeOf(STDOUT_FILENO, Width, Height) || WindowSizeOf(STDIN_FILENO, Width, Height);
-}
 
 void GetSizeVT100(int* DisplayWidth, int* DisplayHeight) {
   WriteFormatted("%c[%uB", Esc, CursorMoveFar);

@@ -10,14 +10,6 @@ void GetSizeVT100(int* DisplayWidth, int* DisplayHeight);
 // `Buffer`, or 0 when `StartChar` does not occur.
 int GetValueVT100(const char* Buffer, char StartChar);
 
-// Size used when the terminal does not answer: fills Width and Height and returns true
-// when the source knows a size. Replaceable so tests can script it.
-using TerminalSizeSource = bool (*)(int* Width, int* Height);
-extern TerminalSizeSource FallbackTerminalSize;
-
-// The kernel's idea of the terminal's size (standard output, then standard input).
-bool KernelTerminalSize(int* Width, int* Height);
-
 // The size assumed when neither the terminal nor the kernel knows one.
 constexpr int DefaultTerminalWidth = 80;
 constexpr int DefaultTerminalHeight = 24;

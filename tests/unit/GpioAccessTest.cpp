@@ -239,12 +239,16 @@ int OpenScripted(const char* Path) {
 
 class OpenGpioDeviceTest : public ::testing::Test {
  protected:
-  void SetUp() override { Devices = ScriptedDevices{}; }
+  void SetUp() override {
+    Devices = ScriptedDevices{};
+    Platform.OpenDevice = OpenScripted;
+  }
+  void TearDown() override { Platform = ProductionPlatform(); }
 };
 
 TEST_F(OpenGpioDeviceTest, MemDeviceMapsThePhysicalAddress) {
   Devices.Openable = {"/dev/mem", "/dev/gpiomem"};
-  const GpioDevice Device = OpenGpioDevice(0x3F200000u, OpenScripted);
+  const GpioDevice Device = OpenGpioDevice(0x3F200000u);
   EXPECT_EQ(Device.File, 10);
   EXPECT_EQ(Device.Offset, 0x3F200000L);
   EXPECT_EQ(Devices.Asked, std::vector<std::string>{"/dev/mem"});
@@ -252,19 +256,19 @@ TEST_F(OpenGpioDeviceTest, MemDeviceMapsThePhysicalAddress) {
 
 TEST_F(OpenGpioDeviceTest, WithoutMemDeviceGpioMemMapsAtOffsetZero) {
   Devices.Openable = {"/dev/gpiomem"};
-  const GpioDevice Device = OpenGpioDevice(0x20200000u, OpenScripted);
+  const GpioDevice Device = OpenGpioDevice(0x20200000u);
   EXPECT_EQ(Device.File, 10);
   EXPECT_EQ(Device.Offset, 0L);
   EXPECT_EQ(Devices.Asked, (std::vector<std::string>{"/dev/mem", "/dev/gpiomem"}));
 }
 
 TEST_F(OpenGpioDeviceTest, NeitherDeviceOpensGivesNoFile) {
-  EXPECT_EQ(OpenGpioDevice(0x20200000u, OpenScripted).File, -1);
+  EXPECT_EQ(OpenGpioDevice(0x20200000u).File, -1);
 }
 
 TEST_F(OpenGpioDeviceTest, AddressBeyondTheOffsetRangeIsReachedOnlyThroughGpioMem) {
   Devices.Openable = {"/dev/mem", "/dev/gpiomem"};
-  const GpioDevice Device = OpenGpioDevice(0xFE200000u, OpenScripted);
+  const GpioDevice Device = OpenGpioDevice(0xFE200000u);
   if (sizeof(long) > 4) {
     EXPECT_EQ(static_cast<unsigned long>(Device.Offset), 0xFE200000ul);
     EXPECT_EQ(Devices.Asked, std::vector<std::string>{"/dev/mem"});

@@ -2,7 +2,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include "app/Platform.h"
+#include "platform/Platform.h"
 
 namespace {
 

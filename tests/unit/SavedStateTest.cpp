@@ -48,11 +48,6 @@ Bytes At(const Bytes& Data, std::size_t Offset) {
 
 class SavedStateTest : public testsupport::HarrowlightTest {
  protected:
-  void TearDown() override {
-    SyncDescriptor = fsync;
-    HarrowlightTest::TearDown();
-  }
-
   void WriteFile(const Bytes& Data) {
     std::ofstream Out(Path, std::ios::binary);
     Out.write(reinterpret_cast<const char*>(Data.data()), static_cast<long>(Data.size()));
@@ -293,7 +288,7 @@ int FailingSync(int) {
 TEST_F(SavedStateTest, FailedFlushKeepsTheOldFileAndRemovesTheTemporaryOne) {
   ThisConfigSave = SampleState();
   SaveConfigBinary(Path.c_str());
-  SyncDescriptor = FailingSync;
+  Platform.SyncDescriptor = FailingSync;
   ThisConfigSave.ID = 2;
 
   SaveConfigBinary(Path.c_str());
@@ -326,7 +321,7 @@ TEST_F(SavedStateTest, NewRecordIsFlushedBeforeTheRenameAndTheDirectoryAfterIt) 
   std::vector<FlushRecord> Seen;
   Flushes = &Seen;
   FlushPath = Path;
-  SyncDescriptor = RecordingSync;
+  Platform.SyncDescriptor = RecordingSync;
   ThisConfigSave.ID = 99;
 
   SaveConfigBinary(Path.c_str());
@@ -364,7 +359,7 @@ class SaveIfChangedTest : public SavedStateTest {
   void SetUp() override {
     SavedStateTest::SetUp();
     SyncCount = 0;
-    SyncDescriptor = CountingSync;
+    Platform.SyncDescriptor = CountingSync;
   }
   // Whether the call wrote: every write flushes the new file and the directory.
   bool AutoSaveWrote() {
@@ -446,10 +441,10 @@ TEST_F(SaveIfChangedTest, FailedWriteIsRetriedAtTheNextAutomaticSave) {
   ThisConfigSave = SampleState();
   SaveConfigBinary(Path.c_str());
   ThisConfigSave.ID = 5;
-  SyncDescriptor = FailingSync;
+  Platform.SyncDescriptor = FailingSync;
   SaveConfigBinaryIfChanged(Path.c_str());
   EXPECT_EQ(world().Output, "Failed to open file: " + Path + "\n");
-  SyncDescriptor = CountingSync;
+  Platform.SyncDescriptor = CountingSync;
   EXPECT_TRUE(AutoSaveWrote());
   EXPECT_EQ(At(FileBytes(), 0), Le(5));
 }

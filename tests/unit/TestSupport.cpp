@@ -60,8 +60,14 @@ void CaptureOutput(const char* Data, std::size_t Size) {
 
 void InstallRecordingPlatform() {
   TheWorld() = World{};
-  Platform = PlatformHooks{RecordRunShell,   ScriptedReadFirstLine, FixedNow,
-                           ScriptedReadByte, ScriptedWait,          CaptureOutput};
+  // File sync, device open and the kernel's terminal size stay the production ones.
+  Platform = ProductionPlatform();
+  Platform.RunShell = RecordRunShell;
+  Platform.ReadFirstLine = ScriptedReadFirstLine;
+  Platform.Now = FixedNow;
+  Platform.ReadInputByte = ScriptedReadByte;
+  Platform.WaitForInput = ScriptedWait;
+  Platform.WriteOutput = CaptureOutput;
 }
 
 std::time_t LocalTime(int Year, int Month, int Day, int Hour, int Minute, int Second) {

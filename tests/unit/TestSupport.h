@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "app/Globals.h"
-#include "app/Platform.h"
+#include "platform/Platform.h"
 
 namespace testsupport {
 

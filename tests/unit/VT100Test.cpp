@@ -24,13 +24,9 @@ class SizeQueryTest : public testsupport::HarrowlightTest {
  protected:
   void SetUp() override {
     HarrowlightTest::SetUp();
-    FallbackTerminalSize = ScriptedSize;
+    Platform.TerminalSize = ScriptedSize;
     ScriptedWidth = 0;
     ScriptedHeight = 0;
-  }
-  void TearDown() override {
-    FallbackTerminalSize = KernelTerminalSize;
-    HarrowlightTest::TearDown();
   }
 
   void Reply(const std::string& Bytes) {

@@ -1,5 +1,5 @@
-// The thin seams between the camera logic and the outside world. Production code calls
-// the plain system functions; tests replace a hook to record or script what happens.
+// The thin seams between the camera and the outside world, in one record. Production code
+// calls the plain system functions; tests replace a hook to record or script what happens.
 #pragma once
 
 #include <cstdarg>
@@ -21,6 +21,13 @@ struct PlatformHooks {
   int (*WaitForInput)(int TimeoutMs);
   // Writes bytes to standard output, all of them, in one write where possible.
   void (*WriteOutput)(const char* Data, std::size_t Size);
+  // Flushes a descriptor's data to storage (fsync): 0 on success.
+  int (*SyncDescriptor)(int Descriptor);
+  // Opens a device path for reading and writing; a descriptor, or -1.
+  int (*OpenDevice)(const char* Path);
+  // The size the kernel knows for the terminal: fills Width and Height and returns true
+  // when it knows one.
+  bool (*TerminalSize)(int* Width, int* Height);
 };
 
 extern PlatformHooks Platform;

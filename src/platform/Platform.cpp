@@ -1,7 +1,9 @@
-// Production hooks to the shell, the clock and the terminal.
-#include "app/Platform.h"
+// Production hooks to the shell, the clock, the terminal, file sync and device open.
+#include "platform/Platform.h"
 
+#include <fcntl.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -66,11 +68,39 @@ void WriteStdout(const char* Data, std::size_t Size) {
   }
 }
 
+int OpenReadWriteSync(const char* Path) {
+  // Close-on-exec: the shell commands the program runs have no business with the device.
+  return open(Path, O_RDWR | O_SYNC | O_CLOEXEC);
+}
+
+bool WindowSizeOf(int File, int* Width, int* Height) {
+  winsize Size{};
+  if (ioctl(File, TIOCGWINSZ, &Size) != 0) return false;
+  if (Size.ws_col == 0 || Size.ws_row == 0) return false;
+  *Width = Size.ws_col;
+  *Height = Size.ws_row;
+  return true;
+}
+
+// The kernel's idea of the terminal's size: standard output, then standard input.
+bool KernelTerminalSize(int* Width, int* Height) {
+  return WindowSizeOf(STDOUT_FILENO, Width, Height) || WindowSizeOf(STDIN_FILENO, Width, Height);
+}
+
 }  // namespace
 
 PlatformHooks ProductionPlatform() {
-  return PlatformHooks{SystemRunShell, PopenReadFirstLine, ClockNow,
-                       ReadStdinByte,  PollStdin,          WriteStdout};
+  PlatformHooks Hooks{};
+  Hooks.RunShell = SystemRunShell;
+  Hooks.ReadFirstLine = PopenReadFirstLine;
+  Hooks.Now = ClockNow;
+  Hooks.ReadInputByte = ReadStdinByte;
+  Hooks.WaitForInput = PollStdin;
+  Hooks.WriteOutput = WriteStdout;
+  Hooks.SyncDescriptor = fsync;
+  Hooks.OpenDevice = OpenReadWriteSync;
+  Hooks.TerminalSize = KernelTerminalSize;
+  return Hooks;
 }
 
 PlatformHooks Platform = ProductionPlatform();

@@ -1,0 +1,19 @@
+// Mapping the GPIO page of the Raspberry Pi the camera runs on.
+#include "app/GpioAccess.h"
+
+RegisterBase OpenGpio(int* MemFile) {
+  *MemFile = -1;
+  // Anything but a known Raspberry Pi chip goes on without GPIO.
+  const std::uint32_t PageAddress = ThisMachineGpioPageAddress();
+  if (PageAddress == 0) {
+    ReportNoGpio();
+    return nullptr;
+  }
+  const GpioDevice Device = OpenGpioDevice(PageAddress);
+  if (Device.File < 0) {
+    ReportNoGpio();
+    return nullptr;
+  }
+  *MemFile = Device.File;
+  return MapGpioMemory(Device.File, Device.Offset);
+}
