@@ -7,9 +7,9 @@
 #include <ctime>
 
 #include "app/Globals.h"
-#include "platform/Platform.h"
 #include "app/Playback.h"
 #include "app/SavedState.h"
+#include "platform/Platform.h"
 
 namespace {
 

@@ -9,11 +9,8 @@
 #include <vector>
 
 #include "app/Globals.h"
-#include "platform/Platform.h"
 #include "app/Shell.h"
-
-int InputPinCount = 0;
-int OutputPinCount = 0;
+#include "platform/Platform.h"
 
 namespace {
 

@@ -9,7 +9,3 @@
 // processes that are stopped and looked for; without them the built-in names hold, and a
 // line with an unsafe name (see IsSafeProcessName) is ignored.
 void ReadConfig(const char* Filename);
-
-// Number of pins read into GPIO_Input_Pin / GPIO_Output_Pin by the last ReadConfig.
-extern int InputPinCount;
-extern int OutputPinCount;

@@ -121,10 +121,10 @@ void AppendMenuSlot(std::string* Out, const ConfigStruct& Config, const ConfigSa
 }
 
 // Slot k shows menu MenuPos - half + k, for k from 1 to 2*half - 1. Only slots whose menu
-// exists write anything, so just those are visited, however large Rows is.
-void AppendMenuWindow(std::string* Out, int Rows, const ConfigStruct& Config,
+// exists write anything, so just those are visited, however large MenuRows is.
+void AppendMenuWindow(std::string* Out, int MenuRows, const ConfigStruct& Config,
                       const ConfigSaveStruct& Save) {
-  std::int64_t Half = Rows / 2;
+  std::int64_t Half = MenuRows / 2;
   std::int64_t Offset = static_cast<std::int64_t>(Save.MenuPos) - Half;
   std::int64_t First = Offset + 1 > 0 ? 1 : -Offset;
   std::int64_t Last = 2 * Half - 1;
@@ -175,9 +175,9 @@ void AppendClockLine(std::string* Out, const ConfigStruct& Config) {
   AppendPadded(Out, Clock, Config.ItemWidth);
 }
 
-void AppendMenuScreen(std::string* Out, int Rows, const ConfigStruct& Config,
+void AppendMenuScreen(std::string* Out, int MenuRows, const ConfigStruct& Config,
                       const ConfigSaveStruct& Save) {
-  AppendMenuWindow(Out, Rows, Config, Save);
+  AppendMenuWindow(Out, MenuRows, Config, Save);
   AppendStatusLine(Out, Config, Save);
   AppendClockLine(Out, Config);
 }
@@ -207,24 +207,25 @@ void AppendPlayList(std::string* Out, const ConfigStruct& Config) {
 
 }  // namespace
 
-std::string ComposeDisplay(int Cols, int Rows, const ConfigStruct& Config,
+std::string ComposeDisplay(int MenuCols, int MenuRows, const ConfigStruct& Config,
                            const ConfigSaveStruct& Save) {
-  (void)Cols;  // every slot falls in the first column
+  (void)MenuCols;  // every slot falls in the first column
   std::string Out;
   SetRendition(&Out, SgrReset);
   AppendFormatted(&Out, "%c[2J", Esc);
   if (Save.Mode == ModePlayList) {
     AppendPlayList(&Out, Config);
   } else {
-    AppendMenuScreen(&Out, Rows, Config, Save);
+    AppendMenuScreen(&Out, MenuRows, Config, Save);
   }
   AppendFormatted(&Out, "%c[H", Esc);
   return Out;
 }
 
-void UpdateDisplay(int Cols, int Rows, const ConfigStruct* Config, const ConfigSaveStruct* Save) {
+void UpdateDisplay(int MenuCols, int MenuRows, const ConfigStruct* Config,
+                   const ConfigSaveStruct* Save) {
   if (Config == nullptr || Save == nullptr) return;
-  std::string Screen = ComposeDisplay(Cols, Rows, *Config, *Save);
+  std::string Screen = ComposeDisplay(MenuCols, MenuRows, *Config, *Save);
   // One write, so a slow console shows whole frames.
   Platform.WriteOutput(Screen.data(), Screen.size());
 }

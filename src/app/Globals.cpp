@@ -9,6 +9,8 @@ ConfigSaveStruct ThisConfigSave;
 
 std::uint32_t GPIO_Input_Pin[PinListSize];
 std::uint32_t GPIO_Output_Pin[PinListSize];
+int InputPinCount = 0;
+int OutputPinCount = 0;
 
 RegisterBase GPIO = nullptr;
 
@@ -20,6 +22,7 @@ int AutoSaveCount = 0;
 int SleepCount = 0;
 int DisplayWidth = 0;
 int DisplayHeight = 0;
+int Rows = 0;
 
 namespace {
 

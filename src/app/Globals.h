@@ -79,6 +79,9 @@ extern ConfigSaveStruct ThisConfigSave;
 
 extern std::uint32_t GPIO_Input_Pin[PinListSize];
 extern std::uint32_t GPIO_Output_Pin[PinListSize];
+// Number of pins read into GPIO_Input_Pin / GPIO_Output_Pin by the last ReadConfig.
+extern int InputPinCount;
+extern int OutputPinCount;
 
 // Null while no GPIO page is mapped; every pin access is skipped then.
 extern RegisterBase GPIO;
@@ -91,6 +94,10 @@ extern int AutoSaveCount;
 extern int SleepCount;
 extern int DisplayWidth;
 extern int DisplayHeight;
+
+// Menu grid shape used by every redraw: one column of menus, Rows menu slots high.
+constexpr int Cols = 1;
+extern int Rows;
 
 // Pin writes that do nothing while GPIO is unmapped or the index/pin is out of range.
 void SetOutSwitch(int Index);

@@ -19,15 +19,12 @@
 #include "app/GpioAccess.h"
 #include "app/KeyInput.h"
 #include "app/MenuKeys.h"
-#include "platform/Platform.h"
 #include "app/Playback.h"
 #include "app/SavedState.h"
 #include "app/Shell.h"
 #include "app/Tick.h"
+#include "platform/Platform.h"
 #include "vt100/VT100.h"
-
-int Cols = 1;
-int Rows = 0;
 
 namespace {
 
@@ -231,7 +228,6 @@ int RunHarrowlight(int argc, char** argv) {
   WriteFormatted("%c[?1h", Esc);
   GetSizeVT100(&DisplayWidth, &DisplayHeight);
   Rows = MenuRowsFor(DisplayHeight, ThisConfig.BorderTop, ThisConfig.ItemHeight);
-  Cols = 1;
 
   TimerRunning = StartTimer();
   if (!TimerRunning) DisplayError("Failed to start timer.");

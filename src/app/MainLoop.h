@@ -15,7 +15,5 @@ void LoopIteration();
 // directly below the root gives an empty directory.
 bool ExecutableDirectory(const char* Argv0, std::string* Directory);
 
-// Menu grid shape used by every redraw.
-extern int Cols;
-extern int Rows;
+// Menu rows that fit a screen of DisplayHeight lines (the Rows of every redraw).
 int MenuRowsFor(int DisplayHeight, int BorderTop, int ItemHeight);

@@ -7,8 +7,8 @@
 
 #include "app/Display.h"
 #include "app/Globals.h"
-#include "platform/Platform.h"
 #include "app/Shell.h"
+#include "platform/Platform.h"
 
 namespace {
 

@@ -115,6 +115,10 @@ std::int32_t ClampTo(std::int32_t Value, std::int32_t Low, std::int32_t High,
 
 }  // namespace
 
+void ForgetStoredRecord() {
+  LastStored = StoredRecord{};
+}
+
 void EncodeState(const ConfigSaveStruct& State, unsigned char (&Bytes)[StateFileSize]) {
   for (std::size_t i = 0; i < FieldCount; ++i) {
     auto Word = static_cast<std::uint32_t>(*FieldAt(State, i));

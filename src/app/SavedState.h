@@ -20,6 +20,10 @@ void SaveConfigBinary(const char* Filename);
 // program), so an idle camera does not rewrite its card every minute.
 void SaveConfigBinaryIfChanged(const char* Filename);
 
+// Forgets the record last written or read, so the next automatic save writes; the test
+// support calls it between tests.
+void ForgetStoredRecord();
+
 // Little-endian encoding of the record, independent of the host.
 void EncodeState(const ConfigSaveStruct& State, unsigned char (&Bytes)[StateFileSize]);
 // Decodes the first Count bytes (Count <= 280) over State; later fields keep their values.

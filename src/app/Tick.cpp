@@ -9,9 +9,9 @@
 
 #include "app/Capture.h"
 #include "app/Globals.h"
-#include "platform/Platform.h"
 #include "app/SavedState.h"
 #include "app/Shell.h"
+#include "platform/Platform.h"
 
 namespace {
 

@@ -7,6 +7,7 @@
 #include <filesystem>
 
 #include "app/KeyInput.h"
+#include "app/SavedState.h"
 
 namespace testsupport {
 
@@ -97,7 +98,11 @@ void ResetGlobals() {
   SleepCount = 0;
   DisplayWidth = 0;
   DisplayHeight = 0;
+  InputPinCount = 0;
+  OutputPinCount = 0;
+  Rows = 0;
   ResetKeyRepeat();
+  ForgetStoredRecord();
 }
 
 ScratchDirectory::ScratchDirectory(const char* Purpose, bool Enter) {
