@@ -1,7 +1,6 @@
 // Reads Harrowlight.ini into ThisConfig and the pin lists, then sets up the pins it names.
 #include "app/Config.h"
 
-#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -32,27 +31,6 @@ void SetDefaults() {
   for (std::int32_t& Selection : ThisConfigSave.MenuSelection) Selection = 1;
 }
 
-// Decimal the way atoi reads it, except that a number beyond the int range saturates
-// instead of being undefined.
-int ParseInt(const char* Text) {
-  long Value = std::strtol(Text, nullptr, 10);
-  if (Value > INT_MAX) return INT_MAX;
-  if (Value < INT_MIN) return INT_MIN;
-  return static_cast<int>(Value);
-}
-
-bool StartsWith(const char* Text, const char* Prefix) {
-  return std::strncmp(Text, Prefix, std::strlen(Prefix)) == 0;
-}
-
-char* CopyText(const char* Text, std::size_t Length) {
-  char* Copy = static_cast<char*>(std::malloc(Length + 1));
-  if (Copy == nullptr) return nullptr;
-  std::memcpy(Copy, Text, Length);
-  Copy[Length] = 0;
-  return Copy;
-}
-
 // Cuts Value at every comma and stores the non-empty pieces at entries 0, 1, 2, ... of
 // Row, replacing what those entries held. Pieces beyond the row's 64 entries are dropped.
 void SplitMenuLine(char* (&Row)[MenuEntryCount], const char* Value) {
@@ -63,7 +41,7 @@ void SplitMenuLine(char* (&Row)[MenuEntryCount], const char* Value) {
     std::size_t Length =
         Comma != nullptr ? static_cast<std::size_t>(Comma - Piece) : std::strlen(Piece);
     if (Length > 0) {
-      char* Copy = CopyText(Piece, Length);
+      char* Copy = strndup(Piece, Length);
       // Without memory the entry keeps its earlier text rather than losing it.
       if (Copy != nullptr) {
         std::free(Row[Entry]);
@@ -79,7 +57,7 @@ void SplitMenuLine(char* (&Row)[MenuEntryCount], const char* Value) {
 // A menu number behind "MENU_" or "MENU_VALUE_"; lines for menus outside 0-63 are ignored.
 void ReadMenuLine(char* (&Table)[MenuCount][MenuEntryCount], const char* Number,
                   const char* Value) {
-  int Menu = ParseInt(Number);
+  int Menu = ParseDecimal(Number);
   if (Menu < 0 || Menu >= MenuCount) return;
   SplitMenuLine(Table[Menu], Value);
 }
@@ -89,10 +67,10 @@ void ReadMenuLine(char* (&Table)[MenuCount][MenuEntryCount], const char* Number,
 // slots and the configured pins always agree.
 void ReadPinLine(int* Slots, int SlotCount, std::uint32_t* PinList, int* PinCount,
                  const char* Number, const char* Value) {
-  int Slot = ParseInt(Number);
+  int Slot = ParseDecimal(Number);
   if (Slot < 1 || Slot > SlotCount) return;
   if (*PinCount >= PinListSize) return;
-  int Pin = ParseInt(Value);
+  int Pin = ParseDecimal(Value);
   Slots[Slot - 1] = Pin;
   PinList[(*PinCount)++] = static_cast<std::uint32_t>(Pin);
 }
@@ -134,63 +112,85 @@ void ReadPlayerProcess(const char* Value) {
   StrCopy(ThisConfig.PlayerProcess, Value, ProcessNameSize);
 }
 
-// Applies one key and value; keys not in the table are ignored.
-void ApplySetting(const char* Key, const char* Value) {
-  struct TextKey {
-    const char* Key;
-    char* Field;
-  };
-  const TextKey TextKeys[] = {
-      {"PLAY", ThisConfig.Play},
-      {"PREVIEW_SMALL", ThisConfig.PreviewSmall},
-      {"PREVIEW_LARGE", ThisConfig.PreviewLarge},
-      {"PREVIEW", ThisConfig.Preview},
-      {"DIRECTORY", ThisConfig.Directory},
-      {"FILENAME", ThisConfig.Filename},
-  };
-  struct NumberKey {
-    const char* Key;
-    int* Field;
-  };
-  const NumberKey NumberKeys[] = {
-      {"BORDER_TOP", &ThisConfig.BorderTop}, {"BORDER_LEFT", &ThisConfig.BorderLeft},
-      {"ITEM_WIDTH", &ThisConfig.ItemWidth}, {"ITEM_HEIGHT", &ThisConfig.ItemHeight},
-      {"ID_START", &ThisConfigSave.ID},      {"GPIO_LED", &ThisConfig.GPIO_LED},
-      {"GPIO_LCD", &ThisConfig.GPIO_LCD},
-  };
+template <int ConfigStruct::*Field>
+void SetNumber(const char* /*Number*/, const char* Value) {
+  ThisConfig.*Field = ParseDecimal(Value);
+}
 
-  for (const NumberKey& Entry : NumberKeys) {
-    if (std::strcmp(Key, Entry.Key) == 0) {
-      *Entry.Field = ParseInt(Value);
+void SetStartId(const char* /*Number*/, const char* Value) {
+  ThisConfigSave.ID = ParseDecimal(Value);
+}
+
+// A text over 4096 characters is cut to fit its field.
+template <char (ConfigStruct::*Field)[TextSize]>
+void SetText(const char* /*Number*/, const char* Value) {
+  StrCopy(ThisConfig.*Field, Value, TextSize);
+}
+
+void SetOutputPin(const char* Number, const char* Value) {
+  ReadPinLine(ThisConfig.OutSwitch, OutSwitchCount, GPIO_Output_Pin, &OutputPinCount, Number,
+              Value);
+}
+
+void SetButtonPin(const char* Number, const char* Value) {
+  ReadPinLine(ThisConfig.Switch, SwitchCount, GPIO_Input_Pin, &InputPinCount, Number, Value);
+}
+
+void SetMenuValues(const char* Number, const char* Value) {
+  ReadMenuLine(ThisConfig.MenuValue, Number, Value);
+}
+
+void SetMenuTitles(const char* Number, const char* Value) {
+  ReadMenuLine(ThisConfig.Menu, Number, Value);
+}
+
+void SetCameraProcesses(const char* /*Number*/, const char* Value) {
+  ReadCameraProcesses(Value);
+}
+
+void SetPlayerProcess(const char* /*Number*/, const char* Value) {
+  ReadPlayerProcess(Value);
+}
+
+// One configuration key: how it is matched and what it sets. A prefix rule hands on the
+// text after the prefix (the menu, button or output number); an exact rule hands on "".
+struct ConfigRule {
+  const char* Key;
+  KeyMatch Match;
+  void (*Apply)(const char* Number, const char* Value);
+};
+
+// Tried in order; the first match wins. "MENU_VALUE_" comes before "MENU_", which every
+// "MENU_VALUE_" key also begins with.
+const ConfigRule ConfigRules[] = {
+    {"BORDER_TOP", KeyMatch::Exact, SetNumber<&ConfigStruct::BorderTop>},
+    {"BORDER_LEFT", KeyMatch::Exact, SetNumber<&ConfigStruct::BorderLeft>},
+    {"ITEM_WIDTH", KeyMatch::Exact, SetNumber<&ConfigStruct::ItemWidth>},
+    {"ITEM_HEIGHT", KeyMatch::Exact, SetNumber<&ConfigStruct::ItemHeight>},
+    {"ID_START", KeyMatch::Exact, SetStartId},
+    {"PLAY", KeyMatch::Exact, SetText<&ConfigStruct::Play>},
+    {"PREVIEW_SMALL", KeyMatch::Exact, SetText<&ConfigStruct::PreviewSmall>},
+    {"PREVIEW_LARGE", KeyMatch::Exact, SetText<&ConfigStruct::PreviewLarge>},
+    {"PREVIEW", KeyMatch::Exact, SetText<&ConfigStruct::Preview>},
+    {"DIRECTORY", KeyMatch::Exact, SetText<&ConfigStruct::Directory>},
+    {"FILENAME", KeyMatch::Exact, SetText<&ConfigStruct::Filename>},
+    {"GPIO_LED", KeyMatch::Exact, SetNumber<&ConfigStruct::GPIO_LED>},
+    {"GPIO_LCD", KeyMatch::Exact, SetNumber<&ConfigStruct::GPIO_LCD>},
+    {"CAMERA_PROCESSES", KeyMatch::Exact, SetCameraProcesses},
+    {"PLAYER_PROCESS", KeyMatch::Exact, SetPlayerProcess},
+    {"OUT_SWITCH_", KeyMatch::Prefix, SetOutputPin},
+    {"SWITCH_", KeyMatch::Prefix, SetButtonPin},
+    {"MENU_VALUE_", KeyMatch::Prefix, SetMenuValues},
+    {"MENU_", KeyMatch::Prefix, SetMenuTitles},
+};
+
+// Applies one key and value; keys no rule matches are ignored.
+void ApplySetting(const char* Key, const char* Value) {
+  for (const ConfigRule& Rule : ConfigRules) {
+    if (MatchesKey(Key, Rule.Key, Rule.Match)) {
+      Rule.Apply(Key + std::strlen(Rule.Key), Value);
       return;
     }
-  }
-  for (const TextKey& Entry : TextKeys) {
-    if (std::strcmp(Key, Entry.Key) == 0) {
-      // A text over 4096 characters is cut to fit its field.
-      StrCopy(Entry.Field, Value, TextSize);
-      return;
-    }
-  }
-  // Exact keys, matched before the prefix keys below (none of which they begin with).
-  if (std::strcmp(Key, "CAMERA_PROCESSES") == 0) {
-    ReadCameraProcesses(Value);
-    return;
-  }
-  if (std::strcmp(Key, "PLAYER_PROCESS") == 0) {
-    ReadPlayerProcess(Value);
-    return;
-  }
-  if (StartsWith(Key, "OUT_SWITCH_")) {
-    ReadPinLine(ThisConfig.OutSwitch, OutSwitchCount, GPIO_Output_Pin, &OutputPinCount, Key + 11,
-                Value);
-  } else if (StartsWith(Key, "SWITCH_")) {
-    ReadPinLine(ThisConfig.Switch, SwitchCount, GPIO_Input_Pin, &InputPinCount, Key + 7, Value);
-  } else if (StartsWith(Key, "MENU_VALUE_")) {
-    // Tested before "MENU_", which every "MENU_VALUE_" key also begins with.
-    ReadMenuLine(ThisConfig.MenuValue, Key + 11, Value);
-  } else if (StartsWith(Key, "MENU_")) {
-    ReadMenuLine(ThisConfig.Menu, Key + 5, Value);
   }
 }
 

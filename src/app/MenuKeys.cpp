@@ -1,8 +1,6 @@
 // Menu keys: walking the menus, committing selections, power actions, capture start/stop.
 #include "app/MenuKeys.h"
 
-#include <climits>
-#include <cstdlib>
 #include <cstring>
 
 #include "app/Capture.h"
@@ -21,8 +19,6 @@ constexpr char LeftKey = 'D';
 
 constexpr int LastMenu = MenuCount - 1;
 constexpr int LastItem = MenuEntryCount - 1;
-constexpr const char* SleepPrefix = "SLEEP ";
-constexpr std::size_t SleepPrefixLength = 6;
 
 // True when the key text starts with the arrow sequence ESC "O" Letter. The text is
 // zero-terminated, so the comparison stops at its end.
@@ -123,11 +119,46 @@ void PressDown() {
 // cannot be a sleep time and counts as 0 (never sleep).
 int ParseSleepPeriod(const char* Text) {
   if (std::strcmp(Text, "OFF") == 0) return 0;
-  long Number = std::strtol(Text, nullptr, 10);
-  if (Number < 0) return 0;
-  if (Number > INT_MAX) return INT_MAX;
-  return static_cast<int>(Number);
+  const int Number = ParseDecimal(Text);
+  return Number < 0 ? 0 : Number;
 }
+
+void PowerOff(const char* /*Rest*/) {
+  ExitFlag = FlagSet;
+}
+
+// The large preview: the tick's watchdog restarts the tools with it.
+void HideMenu(const char* /*Rest*/) {
+  ThisConfigSave.PreviewSize = 1;
+  StopCameraTools();
+}
+
+void LedOff(const char* /*Rest*/) {
+  ClearOutSwitch(ThisConfig.GPIO_LED);
+}
+
+void LedOn(const char* /*Rest*/) {
+  SetOutSwitch(ThisConfig.GPIO_LED);
+}
+
+void SetSleep(const char* Period) {
+  ThisConfigSave.SleepPeriod = ParseSleepPeriod(Period);
+  SleepCount = SleepTicksFor(ThisConfigSave.SleepPeriod);
+}
+
+// One power action: the item value that names it and what it does. A prefix rule hands on
+// the text after the prefix; an exact rule hands on "".
+struct PowerRule {
+  const char* Action;
+  KeyMatch Match;
+  void (*Run)(const char* Rest);
+};
+
+const PowerRule PowerRules[] = {
+    {"OFF", KeyMatch::Exact, PowerOff},     {"HIDE MENU", KeyMatch::Exact, HideMenu},
+    {"LED OFF", KeyMatch::Exact, LedOff},   {"LED ON", KeyMatch::Exact, LedOn},
+    {"SLEEP ", KeyMatch::Prefix, SetSleep},
+};
 
 }  // namespace
 
@@ -150,17 +181,10 @@ void HandleMenuKeys(char* Keys) {
 
 void RunPowerAction(const char* Value) {
   if (Value == nullptr) return;  // an item without a value has no action
-  if (std::strcmp(Value, "OFF") == 0) {
-    ExitFlag = FlagSet;
-  } else if (std::strcmp(Value, "HIDE MENU") == 0) {
-    ThisConfigSave.PreviewSize = 1;
-    StopCameraTools();
-  } else if (std::strcmp(Value, "LED OFF") == 0) {
-    ClearOutSwitch(ThisConfig.GPIO_LED);
-  } else if (std::strcmp(Value, "LED ON") == 0) {
-    SetOutSwitch(ThisConfig.GPIO_LED);
-  } else if (std::strncmp(Value, SleepPrefix, SleepPrefixLength) == 0) {
-    ThisConfigSave.SleepPeriod = ParseSleepPeriod(Value + SleepPrefixLength);
-    SleepCount = SleepTicksFor(ThisConfigSave.SleepPeriod);
+  for (const PowerRule& Rule : PowerRules) {
+    if (MatchesKey(Value, Rule.Action, Rule.Match)) {
+      Rule.Run(Value + std::strlen(Rule.Action));
+      return;
+    }
   }
 }

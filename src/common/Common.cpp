@@ -1,6 +1,8 @@
 // In-place text helpers: trimming, placeholder replacement and bounded copy/append.
 #include "common/Common.h"
 
+#include <climits>
+#include <cstdlib>
 #include <cstring>
 
 namespace {
@@ -25,6 +27,18 @@ std::size_t AppendBounded(char* Buffer, std::size_t Used, const char* Source, st
 }
 
 }  // namespace
+
+int ParseDecimal(const char* Text) {
+  const long Value = std::strtol(Text, nullptr, 10);
+  if (Value > INT_MAX) return INT_MAX;
+  if (Value < INT_MIN) return INT_MIN;
+  return static_cast<int>(Value);
+}
+
+bool MatchesKey(const char* Text, const char* Key, KeyMatch Match) {
+  if (Match == KeyMatch::Exact) return std::strcmp(Text, Key) == 0;
+  return std::strncmp(Text, Key, std::strlen(Key)) == 0;
+}
 
 char* StrTrim(char* String) {
   std::size_t Length = std::strlen(String);

@@ -6,6 +6,17 @@
 // Size of every text buffer in the program: 4096 characters and the terminator.
 constexpr std::size_t TextSize = 4097;
 
+// Reads a decimal number the way atoi does (leading blanks, optional sign, digits up to the
+// first other character; 0 without digits), except that a number beyond the int range is
+// held at its limit instead of overflowing.
+int ParseDecimal(const char* Text);
+
+// How a rule's key meets a text: the whole text, or its beginning.
+enum class KeyMatch { Exact, Prefix };
+
+// True when Text is Key (Exact) or begins with Key (Prefix).
+bool MatchesKey(const char* Text, const char* Key, KeyMatch Match);
+
 // Cuts trailing blanks, tabs, carriage returns and line feeds off `String` in place and
 // returns a pointer to its first character that is not a leading blank or tab.
 char* StrTrim(char* String);

@@ -2,11 +2,10 @@
 // terminal that does not answer.
 #include "vt100/VT100.h"
 
-#include <climits>
-#include <cstdlib>
 #include <cstring>
 
 #include "app/KeyInput.h"
+#include "common/Common.h"
 #include "platform/Platform.h"
 
 namespace {
@@ -56,10 +55,5 @@ int GetValueVT100(const char* Buffer, char StartChar) {
   if (Buffer == nullptr || StartChar == 0) return 0;
   const char* Start = std::strchr(Buffer, StartChar);
   if (Start == nullptr) return 0;
-  // Read as atoi reads, but a number beyond int is held at its limit instead of
-  // overflowing.
-  long Value = std::strtol(Start + 1, nullptr, 10);
-  if (Value > INT_MAX) return INT_MAX;
-  if (Value < INT_MIN) return INT_MIN;
-  return static_cast<int>(Value);
+  return ParseDecimal(Start + 1);
 }
