@@ -12,11 +12,10 @@
 
 #include "FuzzSupport.h"
 #include "app/KeyInput.h"
+#include "common/Common.h"
 #include "vt100/VT100.h"
 
 namespace {
-
-constexpr char Esc = 27;
 
 std::string Sent;
 std::size_t SentPos = 0;

@@ -12,7 +12,6 @@
 
 namespace {
 
-constexpr char Esc = 27;
 // Widths beyond the line buffers' 4096 characters are held at this limit.
 constexpr int WidestLine = 4096;
 // Items count from 1; entry 0 of a menu is its title.

@@ -49,11 +49,15 @@ int SleepTicksFor(int SleepPeriod) {
   return SleepPeriod * SleepTicksPerUnit;
 }
 
-void ReleaseConfigTexts() {
+void ReleasePlayList() {
   for (char*& Name : ThisConfig.DirList) {
     std::free(Name);
     Name = nullptr;
   }
+}
+
+void ReleaseConfigTexts() {
+  ReleasePlayList();
   for (int i = 0; i < MenuCount; ++i) {
     for (int j = 0; j < MenuEntryCount; ++j) {
       std::free(ThisConfig.Menu[i][j]);

@@ -106,5 +106,7 @@ void ClearOutSwitch(int Index);
 // SleepPeriod x 400 ticks, saturated so a huge period cannot overflow.
 int SleepTicksFor(int SleepPeriod);
 
+// Releases the playback-list names (before a new scan).
+void ReleasePlayList();
 // Releases every menu text and playback-list name (shutdown, and between tests).
 void ReleaseConfigTexts();

@@ -28,8 +28,6 @@
 
 namespace {
 
-constexpr char Esc = 27;
-
 // The keys of the current iteration.
 char Buffer[KeyBufferSize];
 

@@ -11,7 +11,6 @@ namespace {
 
 constexpr char SpaceKey = ' ';
 constexpr char EnterKey = '\n';
-constexpr char EscapeKey = 27;
 constexpr char UpKey = 'A';
 constexpr char DownKey = 'B';
 constexpr char RightKey = 'C';
@@ -23,7 +22,7 @@ constexpr int LastItem = MenuEntryCount - 1;
 // True when the key text starts with the arrow sequence ESC "O" Letter. The text is
 // zero-terminated, so the comparison stops at its end.
 bool IsArrow(const char* Keys, char Letter) {
-  return Keys[0] == EscapeKey && Keys[1] == 'O' && Keys[2] == Letter;
+  return Keys[0] == Esc && Keys[1] == 'O' && Keys[2] == Letter;
 }
 
 bool IsMenuIndex(int Menu) {

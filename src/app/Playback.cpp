@@ -12,7 +12,6 @@
 
 namespace {
 
-constexpr char Esc = 27;
 constexpr const char* FileNamePlaceholder = "[FILENAME]";
 // Longest command the shell is handed (the text buffers hold 4096 characters).
 constexpr std::size_t CommandLimit = TextSize - 1;
@@ -23,27 +22,8 @@ bool HasRecordingSuffix(const char* Name) {
   return std::strcmp(Dot, ".jpg") == 0 || std::strcmp(Dot, ".h264") == 0;
 }
 
-// Characters the shell reads as part of one plain word, with no quoting or expansion.
-bool IsPlainWordChar(unsigned char Char) {
-  if (Char >= 'a' && Char <= 'z') return true;
-  if (Char >= 'A' && Char <= 'Z') return true;
-  if (Char >= '0' && Char <= '9') return true;
-  return Char != 0 && std::strchr("._-+,@%:=", Char) != nullptr;
-}
-
-char* CopyName(const char* Name) {
-  std::size_t Size = std::strlen(Name) + 1;
-  char* Copy = static_cast<char*>(std::malloc(Size));
-  if (Copy != nullptr) std::memcpy(Copy, Name, Size);
-  return Copy;
-}
-
-void ReleasePlayList() {
-  for (char*& Name : ThisConfig.DirList) {
-    std::free(Name);
-    Name = nullptr;
-  }
-}
+// Recording names may also hold these, which the shell reads as part of a plain word.
+constexpr const char* FileNamePunctuation = ",@%:=";
 
 // The name at Index, or null when Index lies outside the list or holds no name.
 const char* NameAt(long long Index) {
@@ -165,7 +145,7 @@ void OpenPlayList() {
   for (int i = 0; i < Found; ++i) {
     // Names stay contiguous from entry 0: copying stops at the first failed copy.
     if (Kept == i && Kept < DirListSize) {
-      ThisConfig.DirList[Kept] = CopyName(Entries[i]->d_name);
+      ThisConfig.DirList[Kept] = strdup(Entries[i]->d_name);
       if (ThisConfig.DirList[Kept] != nullptr) ++Kept;
     }
     std::free(Entries[i]);
@@ -190,9 +170,5 @@ void HandleListKeys(char* Keys) {
 
 bool IsSafeFileName(const char* Name) {
   // A leading "-" would be taken for an option by the player.
-  if (Name == nullptr || Name[0] == 0 || Name[0] == '-') return false;
-  for (const char* At = Name; *At != 0; ++At) {
-    if (!IsPlainWordChar(static_cast<unsigned char>(*At))) return false;
-  }
-  return true;
+  return Name != nullptr && IsPlainShellWord(Name, FileNamePunctuation);
 }

@@ -9,6 +9,10 @@
 
 namespace {
 
+// The process names used when the configuration names none.
+constexpr const char* DefaultCameraProcesses[] = {"raspistill", "raspivid"};
+constexpr const char* DefaultPlayerProcess = "omxplayer.bin";
+
 // The configured camera process names, or the built-in ones when none are configured.
 std::vector<const char*> CameraProcessNames() {
   std::vector<const char*> Names;
@@ -26,10 +30,9 @@ const char* PlayerProcessName() {
   return ThisConfig.PlayerProcess[0] != 0 ? ThisConfig.PlayerProcess : DefaultPlayerProcess;
 }
 
-bool IsNameCharacter(char Character) {
+bool IsLetterOrDigit(char Character) {
   return (Character >= 'a' && Character <= 'z') || (Character >= 'A' && Character <= 'Z') ||
-         (Character >= '0' && Character <= '9') || Character == '.' || Character == '_' ||
-         Character == '+' || Character == '-';
+         (Character >= '0' && Character <= '9');
 }
 
 }  // namespace
@@ -48,13 +51,19 @@ std::string PlayerQueryCommandText() {
   return std::string("ps h -o cmd -C ") + PlayerProcessName();
 }
 
-bool IsSafeProcessName(const std::string& Name) {
-  if (Name.empty() || Name.size() >= static_cast<std::size_t>(ProcessNameSize)) return false;
-  if (Name[0] == '-') return false;
-  for (char Character : Name) {
-    if (!IsNameCharacter(Character)) return false;
+bool IsPlainShellWord(std::string_view Word, std::string_view AlsoAllowed) {
+  constexpr std::string_view WordPunctuation = "._+-";
+  if (Word.empty() || Word[0] == '-') return false;
+  for (char Character : Word) {
+    if (IsLetterOrDigit(Character)) continue;
+    if (WordPunctuation.find(Character) != std::string_view::npos) continue;
+    if (AlsoAllowed.find(Character) == std::string_view::npos) return false;
   }
   return true;
+}
+
+bool IsSafeProcessName(const std::string& Name) {
+  return Name.size() < static_cast<std::size_t>(ProcessNameSize) && IsPlainShellWord(Name, "");
 }
 
 void StopCameraTools() {

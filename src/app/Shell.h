@@ -2,17 +2,7 @@
 #pragma once
 
 #include <string>
-
-// The commands as they stand while no process names are configured.
-constexpr const char* KillStillCommand = "killall -9 raspistill 2> /dev/null";
-constexpr const char* KillVideoCommand = "killall -9 raspivid 2> /dev/null";
-constexpr const char* KillPlayerCommand = "killall -9 omxplayer.bin 2> /dev/null";
-constexpr const char* CameraQueryCommand = "ps h -o cmd -C raspistill -C raspivid";
-constexpr const char* PlayerQueryCommand = "ps h -o cmd -C omxplayer.bin";
-
-// The process names used when the configuration names none.
-constexpr const char* DefaultCameraProcesses[] = {"raspistill", "raspivid"};
-constexpr const char* DefaultPlayerProcess = "omxplayer.bin";
+#include <string_view>
 
 // Stops every camera tool: "killall -9 NAME 2> /dev/null" for each camera process name,
 // in order.
@@ -29,7 +19,11 @@ std::string KillCommandFor(const char* ProcessName);
 std::string CameraQueryCommandText();
 std::string PlayerQueryCommandText();
 
-// True when Name may be handed to killall and ps as a process name: 1 to 15 characters,
-// each a letter, digit, ".", "_", "+" or "-", and not starting with "-" (which the tools
-// would take for an option). These names reach the shell, so nothing else is accepted.
+// True when Word reaches the shell as one plain word that no tool takes for an option: not
+// empty, not starting with "-", and every character a letter, a digit, one of "._+-" or one
+// of AlsoAllowed. Process names and recording names both pass this one rule.
+bool IsPlainShellWord(std::string_view Word, std::string_view AlsoAllowed);
+
+// True when Name may be handed to killall and ps as a process name: a plain shell word of
+// 1 to 15 characters with no other punctuation (ps -C reads "," as a list separator).
 bool IsSafeProcessName(const std::string& Name);

@@ -3,6 +3,9 @@
 
 #include <cstddef>
 
+// The escape character that begins every terminal control sequence and arrow key.
+constexpr char Esc = 27;
+
 // Size of every text buffer in the program: 4096 characters and the terminator.
 constexpr std::size_t TextSize = 4097;
 

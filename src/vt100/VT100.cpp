@@ -10,7 +10,6 @@
 
 namespace {
 
-constexpr char Esc = 27;
 constexpr unsigned CursorMoveFar = 255;
 
 int CapReported(int Value) {

@@ -13,6 +13,13 @@
 #include "app/Globals.h"
 #include "platform/Platform.h"
 
+// The fixed commands as they stand while no process names are configured.
+constexpr const char* KillStillCommand = "killall -9 raspistill 2> /dev/null";
+constexpr const char* KillVideoCommand = "killall -9 raspivid 2> /dev/null";
+constexpr const char* KillPlayerCommand = "killall -9 omxplayer.bin 2> /dev/null";
+constexpr const char* CameraQueryCommand = "ps h -o cmd -C raspistill -C raspivid";
+constexpr const char* PlayerQueryCommand = "ps h -o cmd -C omxplayer.bin";
+
 namespace testsupport {
 
 // What the replaced hooks saw or will answer.
