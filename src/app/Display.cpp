@@ -49,7 +49,7 @@ void SetRendition(std::string* Out, Sgr Value) {
 
 // Line and column go out as unsigned decimals of their 32-bit values, as the terminal
 // sees them; the sums are formed wide so large configuration values cannot overflow.
-void MoveTo(std::string* Out, std::int64_t Line, std::int64_t Column) {
+void AppendCursorMove(std::string* Out, std::int64_t Line, std::int64_t Column) {
   AppendFormatted(Out, "%c[%u;%uf", Esc, static_cast<unsigned>(static_cast<std::uint32_t>(Line)),
                   static_cast<unsigned>(static_cast<std::uint32_t>(Column)));
 }
@@ -105,7 +105,7 @@ void AppendMenuSlot(std::string* Out, const ConfigStruct& Config, const ConfigSa
     SetRendition(Out, SgrOnYellow);
     SetRendition(Out, SgrBlack);
   }
-  MoveTo(Out, Line, Config.BorderLeft);
+  AppendCursorMove(Out, Line, Config.BorderLeft);
   AppendPadded(Out, Config.Menu[Menu][0], Config.ItemWidth);
 
   for (Sgr Value : {SgrReset, SgrWhite, SgrOnBlack}) SetRendition(Out, Value);
@@ -114,7 +114,7 @@ void AppendMenuSlot(std::string* Out, const ConfigStruct& Config, const ConfigSa
     SetRendition(Out, SgrBlack);
   }
   std::int64_t Item = Highlighted ? Save.MenuItemPos : Save.MenuSelection[Menu];
-  MoveTo(Out, Line + 1, Config.BorderLeft);
+  AppendCursorMove(Out, Line + 1, Config.BorderLeft);
   const char* Label = ItemLabel(Config, Menu, Item);
   AppendCentred(Out, Label == nullptr ? "" : Label, Config.ItemWidth);
 }
@@ -137,31 +137,26 @@ void AppendMenuWindow(std::string* Out, int MenuRows, const ConfigStruct& Config
 
 void AppendStatusLine(std::string* Out, const ConfigStruct& Config, const ConfigSaveStruct& Save) {
   for (Sgr Value : {SgrReset, SgrBold, SgrRed, SgrOnWhite}) SetRendition(Out, Value);
-  MoveTo(Out, 0, Config.BorderLeft);
+  AppendCursorMove(Out, 0, Config.BorderLeft);
 
-  // Room for the sleep text past the widest line, so placing it never needs a check.
-  char Line[WidestLine + 32];
-  std::memset(Line, ' ', sizeof Line);
-  // The texts are laid over the blanks without their terminators.
-  if (Save.Mode == ModeRecording) {
-    std::memcpy(Line, "REC", 3);  // NOLINT(bugprone-not-null-terminated-result)
-  }
-  char Sleep[24];
+  // "REC" while recording, the sleep setting from its column on; then blanks up to
+  // ItemWidth, or cut after it.
+  std::string Line(SleepTextColumn, ' ');
+  if (Save.Mode == ModeRecording) Line.replace(0, 3, "REC");
   if (Save.SleepPeriod == 0) {
-    std::snprintf(Sleep, sizeof Sleep, "SLEEP OFF");
+    Line.append("SLEEP OFF");
   } else {
-    std::snprintf(Sleep, sizeof Sleep, "SLEEP %um", static_cast<unsigned>(Save.SleepPeriod));
+    AppendFormatted(&Line, "SLEEP %um", static_cast<unsigned>(Save.SleepPeriod));
   }
-  std::memcpy(Line + SleepTextColumn, Sleep,  // NOLINT(bugprone-not-null-terminated-result)
-              std::strlen(Sleep));
-  Out->append(Line, static_cast<std::size_t>(ClampWidth(Config.ItemWidth)));
+  Line.resize(static_cast<std::size_t>(ClampWidth(Config.ItemWidth)), ' ');
+  Out->append(Line);
   Out->push_back('\n');
 }
 
 // Date and time to the minute, then blanks to ItemWidth, cut after ItemWidth. A time the
 // calendar cannot express shows as blanks.
 void AppendClockLine(std::string* Out, const ConfigStruct& Config) {
-  MoveTo(Out, static_cast<std::int64_t>(DisplayHeight) - 1, Config.BorderLeft);
+  AppendCursorMove(Out, static_cast<std::int64_t>(DisplayHeight) - 1, Config.BorderLeft);
   char Clock[ClockTextSize] = "";
   std::time_t Now = Platform.Now();
   std::tm Local{};
@@ -198,7 +193,7 @@ void AppendPlayList(std::string* Out, const ConfigStruct& Config) {
     } else {
       for (Sgr Value : {SgrReset, SgrBold, SgrWhite}) SetRendition(Out, Value);
     }
-    MoveTo(Out, Row + 1, 1);
+    AppendCursorMove(Out, Row + 1, 1);
     AppendPadded(Out, Name, DisplayWidth);
   }
   SetRendition(Out, SgrReset);

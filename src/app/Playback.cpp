@@ -38,21 +38,22 @@ long long PageStep() {
   return Step < 1 ? 1 : Step;
 }
 
-void MoveTo(long long Target) {
+// Highlights entry Target when it holds a name; otherwise the highlight stays.
+void HighlightEntry(long long Target) {
   if (NameAt(Target) != nullptr) ThisConfig.DirPos = static_cast<int>(Target);
 }
 
 void MoveUp() {
-  if (ThisConfig.DirPos > 0) MoveTo(static_cast<long long>(ThisConfig.DirPos) - 1);
+  if (ThisConfig.DirPos > 0) HighlightEntry(static_cast<long long>(ThisConfig.DirPos) - 1);
 }
 
 void MoveDown() {
-  MoveTo(static_cast<long long>(ThisConfig.DirPos) + 1);
+  HighlightEntry(static_cast<long long>(ThisConfig.DirPos) + 1);
 }
 
 // Refuses a target past the last name.
 void PageForward() {
-  MoveTo(static_cast<long long>(ThisConfig.DirPos) + PageStep());
+  HighlightEntry(static_cast<long long>(ThisConfig.DirPos) + PageStep());
 }
 
 // Stops at the first name.
@@ -91,12 +92,12 @@ void StartPlayer(const char* Name) {
     DisplayError("File name too long, not played.");
     return;
   }
-  char Temp1[TextSize];
-  StrCopy(Temp1, ThisConfig.Directory, TextSize);
-  StrAppend(Temp1, Name, TextSize);
+  char Path[TextSize];
+  StrCopy(Path, ThisConfig.Directory, TextSize);
+  StrAppend(Path, Name, TextSize);
   char Execute[TextSize];
   StrCopy(Execute, ThisConfig.Play, TextSize);
-  StrReplace(Execute, FileNamePlaceholder, Temp1);
+  StrReplace(Execute, FileNamePlaceholder, Path);
   Platform.RunShell(Execute);
   WriteFormatted("%c[2J", Esc);
 }

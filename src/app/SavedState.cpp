@@ -108,8 +108,9 @@ void StoreRecord(const char* Filename, const unsigned char (&Bytes)[StateFileSiz
   RememberStored(Filename, Bytes);
 }
 
-std::int32_t ClampTo(std::int32_t Value, std::int32_t Low, std::int32_t High,
-                     std::int32_t Fallback) {
+// Value when it lies within Low..High, else Fallback (not the nearer limit).
+std::int32_t InRangeOr(std::int32_t Value, std::int32_t Low, std::int32_t High,
+                       std::int32_t Fallback) {
   return Value < Low || Value > High ? Fallback : Value;
 }
 
@@ -144,12 +145,12 @@ void DecodeState(const unsigned char* Bytes, std::size_t Count, ConfigSaveStruct
 }
 
 void ClampState(ConfigSaveStruct& State) {
-  State.MenuPos = ClampTo(State.MenuPos, 0, MenuCount - 1, 0);
-  State.MenuItemPos = ClampTo(State.MenuItemPos, 1, MenuEntryCount - 1, 1);
+  State.MenuPos = InRangeOr(State.MenuPos, 0, MenuCount - 1, 0);
+  State.MenuItemPos = InRangeOr(State.MenuItemPos, 1, MenuEntryCount - 1, 1);
   for (std::int32_t& Selection : State.MenuSelection) {
-    Selection = ClampTo(Selection, 1, MenuEntryCount - 1, 1);
+    Selection = InRangeOr(Selection, 1, MenuEntryCount - 1, 1);
   }
-  State.Mode = ClampTo(State.Mode, ModeIdle, ModePlayList, ModeIdle);
+  State.Mode = InRangeOr(State.Mode, ModeIdle, ModePlayList, ModeIdle);
   // The sleep countdown is SleepPeriod x 400 ticks; a larger period would overflow it.
   constexpr std::int32_t SleepLimit = INT_MAX / SleepTicksPerUnit;
   if (State.SleepPeriod < 0) State.SleepPeriod = 0;

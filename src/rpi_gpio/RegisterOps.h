@@ -71,6 +71,15 @@ inline std::uint32_t FunctionShift(std::uint32_t Pin) {
   return 3 * (Pin % 10);
 }
 
+// A pin's three function bits, and the function codes the program uses.
+constexpr std::uint32_t FunctionMask = 7u;
+constexpr std::uint32_t FunctionOutput = 1u;
+constexpr std::uint32_t FunctionAlt5 = 2u;
+
+// The mini-UART's transmit and receive pins.
+constexpr std::uint32_t MiniUartTxPin = 14;
+constexpr std::uint32_t MiniUartRxPin = 15;
+
 template <class Bus>
 void AndRegister(Bus& B, std::uint32_t Offset, std::uint32_t Mask) {
   const std::uint32_t Value = B.Read(Offset);
@@ -88,7 +97,7 @@ void OrRegister(Bus& B, std::uint32_t Offset, std::uint32_t Bits) {
 template <class Bus>
 void MakePinInput(Bus& B, std::uint32_t Pin) {
   if (Pin > HighestPin) return;
-  AndRegister(B, FunctionSelectOffset(Pin), ~(7u << FunctionShift(Pin)));
+  AndRegister(B, FunctionSelectOffset(Pin), ~(FunctionMask << FunctionShift(Pin)));
 }
 
 // Function 001 (output): the input step first, then a second read-modify-write that sets
@@ -97,7 +106,7 @@ template <class Bus>
 void MakePinOutput(Bus& B, std::uint32_t Pin) {
   if (Pin > HighestPin) return;
   MakePinInput(B, Pin);
-  OrRegister(B, FunctionSelectOffset(Pin), 1u << FunctionShift(Pin));
+  OrRegister(B, FunctionSelectOffset(Pin), FunctionOutput << FunctionShift(Pin));
 }
 
 // Writes one whole pull-clock word for Pin (bit Pin of GPPUDCLK0 or bit Pin-32 of
@@ -119,10 +128,10 @@ bool WritePullClock(Bus& B, std::uint32_t Pin, bool ClockOn) {
 // both FIFOs cleared, receiver and transmitter with RTS flow control on.
 template <class GpioBus, class AuxBus>
 void SetUpMiniUart(GpioBus& G, AuxBus& A) {
-  AndRegister(G, GPFSEL1, ~0x7000u);
-  OrRegister(G, GPFSEL1, 0x2000u);
-  AndRegister(G, GPFSEL1, ~0x38000u);
-  OrRegister(G, GPFSEL1, 0x10000u);
+  for (std::uint32_t Pin : {MiniUartTxPin, MiniUartRxPin}) {
+    AndRegister(G, FunctionSelectOffset(Pin), ~(FunctionMask << FunctionShift(Pin)));
+    OrRegister(G, FunctionSelectOffset(Pin), FunctionAlt5 << FunctionShift(Pin));
+  }
   OrRegister(A, AUX_ENABLES, 1u);
   A.Write(AUX_MU_LCR_REG, 3u);
   A.Write(AUX_MU_BAUD_REG, MiniUartBaudDivisor);
