@@ -1,7 +1,9 @@
-# AddressSanitizer and UndefinedBehaviorSanitizer for the whole build.
+# AddressSanitizer and UndefinedBehaviorSanitizer: the flags of the sanitized build, which
+# the fuzz targets use as well.
+set(HARROWLIGHT_SANITIZER_FLAGS -fsanitize=address,undefined -fno-sanitize-recover=undefined
+                                -fno-omit-frame-pointer)
 add_library(harrowlight_sanitizers INTERFACE)
 if(HARROWLIGHT_SANITIZE)
-  set(_san -fsanitize=address,undefined -fno-sanitize-recover=undefined -fno-omit-frame-pointer)
-  target_compile_options(harrowlight_sanitizers INTERFACE ${_san})
-  target_link_options(harrowlight_sanitizers INTERFACE ${_san})
+  target_compile_options(harrowlight_sanitizers INTERFACE ${HARROWLIGHT_SANITIZER_FLAGS})
+  target_link_options(harrowlight_sanitizers INTERFACE ${HARROWLIGHT_SANITIZER_FLAGS})
 endif()

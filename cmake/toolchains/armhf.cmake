@@ -5,6 +5,3 @@ set(HARROWLIGHT_DEB_ARCH armhf)
 set(HARROWLIGHT_ARM_FLAGS "")
 set(HARROWLIGHT_ARM_LINK_FLAGS "-static-libstdc++ -static-libgcc")
 include(${CMAKE_CURRENT_LIST_DIR}/ArmCommon.cmake)
-set(HARROWLIGHT_DEB_LIBC "libc6 (>= 2.36)" CACHE STRING "C library the packaged program needs")
-# The later models run Raspberry Pi OS, whose C library the program shares.
-set(HARROWLIGHT_STATIC OFF CACHE BOOL "Link the program statically")
