@@ -94,7 +94,7 @@ std::vector<std::string> SplitWords(const char* Value) {
 // "CAMERA_PROCESSES": one to four process names for the camera tools. The names reach the
 // shell, so a line with any unsafe name, or with too many, is ignored whole and the names
 // in force stay.
-void ReadCameraProcesses(const char* Value) {
+void ReadCameraProcesses(const char* /*Number*/, const char* Value) {
   const std::vector<std::string> Names = SplitWords(Value);
   if (Names.empty() || Names.size() > static_cast<std::size_t>(CameraProcessMax)) return;
   for (const std::string& Name : Names) {
@@ -107,7 +107,7 @@ void ReadCameraProcesses(const char* Value) {
 }
 
 // "PLAYER_PROCESS": the player's process name; an unsafe one is ignored.
-void ReadPlayerProcess(const char* Value) {
+void ReadPlayerProcess(const char* /*Number*/, const char* Value) {
   if (!IsSafeProcessName(Value)) return;
   StrCopy(ThisConfig.PlayerProcess, Value, ProcessNameSize);
 }
@@ -144,14 +144,6 @@ void SetMenuTitles(const char* Number, const char* Value) {
   ReadMenuLine(ThisConfig.Menu, Number, Value);
 }
 
-void SetCameraProcesses(const char* /*Number*/, const char* Value) {
-  ReadCameraProcesses(Value);
-}
-
-void SetPlayerProcess(const char* /*Number*/, const char* Value) {
-  ReadPlayerProcess(Value);
-}
-
 // One configuration key: how it is matched and what it sets. A prefix rule hands on the
 // text after the prefix (the menu, button or output number); an exact rule hands on "".
 struct ConfigRule {
@@ -176,8 +168,8 @@ const ConfigRule ConfigRules[] = {
     {"FILENAME", KeyMatch::Exact, SetText<&ConfigStruct::Filename>},
     {"GPIO_LED", KeyMatch::Exact, SetNumber<&ConfigStruct::GPIO_LED>},
     {"GPIO_LCD", KeyMatch::Exact, SetNumber<&ConfigStruct::GPIO_LCD>},
-    {"CAMERA_PROCESSES", KeyMatch::Exact, SetCameraProcesses},
-    {"PLAYER_PROCESS", KeyMatch::Exact, SetPlayerProcess},
+    {"CAMERA_PROCESSES", KeyMatch::Exact, ReadCameraProcesses},
+    {"PLAYER_PROCESS", KeyMatch::Exact, ReadPlayerProcess},
     {"OUT_SWITCH_", KeyMatch::Prefix, SetOutputPin},
     {"SWITCH_", KeyMatch::Prefix, SetButtonPin},
     {"MENU_VALUE_", KeyMatch::Prefix, SetMenuValues},
