@@ -1,17 +1,19 @@
 #!/usr/bin/env bash
-# Downloads, once, the armel Raspberry Pi kernel (through the linux-image-rpi meta-package),
+# Downloads, once, a Debian kernel (through its meta-package linux-image-FLAVOUR),
 # busybox-static (init and tools) and busybox (the shell for the camera's commands: unlike
 # the static build it looks commands up on PATH before its own applets, so stand-ins such
-# as ps are found) into CACHE/debs, using a private apt state for the armel architecture
-# so the host's dpkg configuration is never changed. Later runs reuse the cached files.
-# Usage: pi-fetch.sh CACHE
+# as ps are found) for architecture ARCH into CACHE/debs, using a private apt state so the
+# host's dpkg configuration is never changed. Later runs reuse the cached files.
+# Usage: pi-fetch.sh CACHE [ARCH FLAVOUR]   (default: armel rpi, the Raspberry Pi kernel)
 set -euo pipefail
-Cache=${1:?usage: pi-fetch.sh CACHE}
+Cache=${1:?usage: pi-fetch.sh CACHE [ARCH FLAVOUR]}
+Arch=${2:-armel}
+Flavour=${3:-rpi}
 Debs=$Cache/debs
 mkdir -p "$Debs"
 
-have() { compgen -G "$Debs/$1_*_armel.deb" > /dev/null; }
-all_present() { have 'linux-image-*-rpi' && have busybox-static && have busybox; }
+have() { compgen -G "$Debs/$1_*_$Arch.deb" > /dev/null; }
+all_present() { have "linux-image-*-$Flavour" && have busybox-static && have busybox; }
 if all_present; then
   exit 0
 fi
@@ -20,18 +22,18 @@ State=$Cache/apt
 mkdir -p "$State/lists/partial" "$State/archives/partial"
 touch "$State/status"
 Apt=(-o "Dir::State=$State" -o "Dir::State::status=$State/status" -o "Dir::Cache=$State"
-  -o "Dir::Cache::archives=$State/archives" -o APT::Architecture=armel
-  -o APT::Architectures::=armel -o Debug::NoLocking=1 -o APT::Sandbox::User=root
+  -o "Dir::Cache::archives=$State/archives" -o "APT::Architecture=$Arch"
+  -o "APT::Architectures::=$Arch" -o Debug::NoLocking=1 -o APT::Sandbox::User=root
   -o Acquire::Languages=none)
 
-echo "pi-fetch: reading the armel package lists" >&2
+echo "pi-fetch: reading the $Arch package lists" >&2
 apt-get "${Apt[@]}" -qq update
-Kernel=$(apt-cache "${Apt[@]}" depends linux-image-rpi |
-  awk '$1 == "Depends:" && $2 ~ /^linux-image-.*-rpi$/ { print $2; exit }')
+Kernel=$(apt-cache "${Apt[@]}" depends "linux-image-$Flavour" |
+  awk -v want="^linux-image-.*-$Flavour\$" '$1 == "Depends:" && $2 ~ want { print $2; exit }')
 if [ -z "$Kernel" ]; then
-  echo "pi-fetch: linux-image-rpi names no armel kernel" >&2
+  echo "pi-fetch: linux-image-$Flavour names no $Arch kernel" >&2
   exit 1
 fi
-echo "pi-fetch: downloading $Kernel, busybox-static and busybox (armel)" >&2
-(cd "$Debs" && apt-get "${Apt[@]}" -qq download "$Kernel:armel" busybox-static:armel busybox:armel)
+echo "pi-fetch: downloading $Kernel, busybox-static and busybox ($Arch)" >&2
+(cd "$Debs" && apt-get "${Apt[@]}" -qq download "$Kernel:$Arch" "busybox-static:$Arch" "busybox:$Arch")
 all_present

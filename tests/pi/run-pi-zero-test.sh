@@ -29,43 +29,28 @@ Cache=$(readlink -f "$Cache")
 Log=$Work/serial.log
 Monitor=$Work/monitor.sock
 Tmux=(tmux -L "harrowlight-pi-$$" -f /dev/null)
-QemuPid=""
-Failures=0
+TestName=pi-test
 StartSeconds=$(date +%s.%N)
-
-note() { echo "pi-test: $*"; }
-fail() {
-  echo "pi-test: FAIL: $*" >&2
-  Failures=$((Failures + 1))
-}
-elapsed() { awk -v a="$1" -v b="$(date +%s.%N)" 'BEGIN { printf "%.1f", b - a }'; }
+# shellcheck source=tests/pi/boot-lib.sh
+. "$Here/boot-lib.sh"
 
 cleanup() {
-  if [ -n "${MonitorPid:-}" ]; then kill "$MonitorPid" 2> /dev/null || true; fi
-  if [ -n "$QemuPid" ]; then kill "$QemuPid" 2> /dev/null || true; fi
+  stop_qemu
   "${Tmux[@]}" kill-server 2> /dev/null || true
-  if [ -n "$QemuPid" ]; then wait "$QemuPid" 2> /dev/null || true; fi
 }
 trap cleanup EXIT
 
-for Tool in qemu-system-arm socat tmux cpio gzip dpkg-deb apt-get; do
-  command -v "$Tool" > /dev/null || { echo "pi-test: $Tool is missing (scripts/pi-install-deps)" >&2; exit 1; }
-done
+require_tools scripts/pi-install-deps qemu-system-arm socat tmux cpio gzip dpkg-deb apt-get
 file -L "$Program" 2> /dev/null | grep -q 'ARM.*statically linked' ||
   { echo "pi-test: $Program is not a static ARM program" >&2; exit 1; }
 
 # --- Kernel, device tree and busybox -------------------------------------------------------
 "$Here/pi-fetch.sh" "$Cache"
 Extract=$Work/extract
-mkdir -p "$Extract"
-dpkg-deb -x "$(compgen -G "$Cache/debs/linux-image-*-rpi_*_armel.deb" | head -n1)" "$Extract"
-dpkg-deb -x "$(compgen -G "$Cache/debs/busybox-static_*_armel.deb" | head -n1)" "$Extract/static"
-dpkg-deb -x "$(compgen -G "$Cache/debs/busybox_*_armel.deb" | head -n1)" "$Extract/shell"
-Kernel=$(compgen -G "$Extract/boot/vmlinuz-*-rpi" | head -n1)
+unpack_boot_packages "$Cache/debs" "$Extract" armel rpi
 Dtb=$(find "$Extract/usr/lib" -name bcm2835-rpi-zero.dtb | head -n1)
-if [ -z "$Kernel" ] || [ -z "$Dtb" ] || [ ! -x "$Extract/static/bin/busybox" ] ||
-  [ ! -x "$Extract/shell/bin/busybox" ]; then
-  echo "pi-test: kernel, device tree or busybox missing from the packages" >&2
+if [ -z "$Dtb" ]; then
+  echo "pi-test: device tree missing from the kernel package" >&2
   exit 1
 fi
 # The shell's C library: the cross toolchain's armel one, the same build as Debian's libc6.
@@ -75,29 +60,11 @@ for Library in ld-linux.so.3 libc.so.6 libresolv.so.2; do
 done
 
 # --- Initramfs -----------------------------------------------------------------------------
-# A 280-byte state file with backlight sleep off, so the backlight pin stays as the test
-# drives it however slowly the emulation runs: ID 1, menu 0 item 1, every selection 1.
-write_state_file() {
-  local Words=(1 0 1) Format="" Word
-  for _ in $(seq 64); do Words+=(1); done
-  Words+=(0 0 0) # SleepPeriod, Mode, PreviewSize
-  for Word in "${Words[@]}"; do
-    Format+=$(printf '\\x%02x\\x%02x\\x%02x\\x%02x' $((Word & 255)) $((Word >> 8 & 255)) \
-      $((Word >> 16 & 255)) $((Word >> 24 & 255)))
-  done
-  # shellcheck disable=SC2059
-  printf "$Format" > "$1"
-}
-
 Root=$Work/initramfs
-mkdir -p "$Root/bin" "$Root/dev" "$Root/proc" "$Root/sys" "$Root/opt/harrowlight" \
-  "$Root/lib/arm-linux-gnueabi"
-cp "$Extract/static/bin/busybox" "$Root/bin/busybox"
-# /bin/sh, which runs the camera's commands, is the dynamic busybox (installed by init).
-cp "$Extract/shell/bin/busybox" "$Root/bin/busybox-shell"
+initramfs_base "$Root" "$Extract" "$Here/initramfs/init"
+mkdir -p "$Root/lib/arm-linux-gnueabi"
 cp -L "$CrossLib/ld-linux.so.3" "$Root/lib/ld-linux.so.3"
 cp -L "$CrossLib/libc.so.6" "$CrossLib/libresolv.so.2" "$Root/lib/arm-linux-gnueabi/"
-cp "$Here/initramfs/init" "$Root/init"
 cp -a "$Here/initramfs/standin" "$Root/opt/standin"
 cp "$Program" "$Root/opt/harrowlight/harrowlight"
 if command -v arm-linux-gnueabi-strip > /dev/null; then
@@ -106,59 +73,23 @@ fi
 cp "$Here/Harrowlight.ini" "$Root/opt/harrowlight/Harrowlight.ini"
 write_state_file "$Root/opt/harrowlight/CONFIG.DAT"
 StrippedBytes=$(stat -c %s "$Root/opt/harrowlight/harrowlight")
-(cd "$Root" && find . | LC_ALL=C sort | cpio -o -H newc --quiet | gzip -1 > "$Work/initramfs.cpio.gz")
+pack_initramfs "$Root" "$Work/initramfs.cpio.gz"
 note "static armel program stripped: $StrippedBytes bytes"
 
 # --- Boot, paused until the terminal is joined ---------------------------------------------
 CommandLine="console=ttyAMA0,115200 initcall_blacklist=bcm2835_power_driver_init iomem=relaxed rdinit=/init"
-qemu-system-arm -M raspi0 -kernel "$Kernel" -dtb "$Dtb" -initrd "$Work/initramfs.cpio.gz" \
-  -append "$CommandLine" -display none -serial pty \
-  -monitor "unix:$Monitor,server,nowait" -no-reboot -S > "$Work/qemu.log" 2>&1 &
-QemuPid=$!
-
-# Polls COMMAND until it succeeds, for at most Timeout seconds.
-wait_for() {
-  local What=$1 Deadline=$((SECONDS + Timeout))
-  shift
-  until "$@"; do
-    if [ $SECONDS -ge $Deadline ]; then
-      fail "timed out waiting for $What"
-      return 1
-    fi
-    if ! kill -0 "$QemuPid" 2> /dev/null; then
-      fail "QEMU ended while waiting for $What"
-      return 1
-    fi
-    sleep 0.2
-  done
-}
+start_qemu arm "$Monitor" "$Work/qemu.log" -M raspi0 -kernel "$Kernel" -dtb "$Dtb" \
+  -initrd "$Work/initramfs.cpio.gz" -append "$CommandLine" -display none -serial pty
 
 serial_pty() { grep -o '/dev/pts/[0-9]*' "$Work/qemu.log" 2> /dev/null | head -n1; }
 has_pty() { [ -n "$(serial_pty)" ] && [ -S "$Monitor" ]; }
 wait_for "the serial console" has_pty || exit 1
 Pty=$(serial_pty)
 
-# One monitor connection for the whole run; replies are read line by line.
-coproc MonitorLink { socat - "UNIX-CONNECT:$Monitor"; }
-# shellcheck disable=SC2154 # set by coproc
-MonitorPid=$MonitorLink_PID
-exec {MonitorIn}>&"${MonitorLink[1]}" {MonitorOut}<&"${MonitorLink[0]}"
+open_monitor "$Monitor"
 
 # Prints the 16 words from 0x20200000 (GPFSEL0..5, GPSET0/1, GPCLR0/1, GPLEV0/1 ...).
-read_gpio_words() {
-  local Line Words=() Deadline=$((SECONDS + Timeout))
-  echo "xp /16wx 0x20200000" >&"$MonitorIn"
-  while [ ${#Words[@]} -lt 16 ] && [ $SECONDS -lt $Deadline ]; do
-    IFS= read -r -t "$Timeout" Line <&"$MonitorOut" || break
-    Line=$(printf '%s' "$Line" | tr -d '\r' | sed 's/\x1b\[[0-9;]*[A-Za-z]//g')
-    if [[ $Line =~ ^0*2020[0-9a-f]{4}:((\ +0x[0-9a-f]{8})+) ]]; then
-      read -r -a Found <<< "${BASH_REMATCH[1]}"
-      Words+=("${Found[@]}")
-    fi
-  done
-  [ ${#Words[@]} -eq 16 ] || { fail "no register words from the monitor"; return 1; }
-  echo "${Words[*]}"
-}
+read_gpio_words() { read_guest 16 w 0x20200000; }
 
 # Function field (0 input, 1 output) of PIN in the words.
 function_of() {
@@ -195,7 +126,7 @@ touch "$Log"
 Reset=$(read_gpio_words) || exit 1
 show_words "reset (before boot)" "$Reset"
 
-echo cont >&"$MonitorIn"
+monitor_command cont
 BootStart=$(date +%s.%N)
 
 log_has() { grep -aq "$1" "$Log"; }
@@ -260,7 +191,7 @@ for Pin in $LedPin $LcdPin $SparePin; do expect_output "$Off" "$Pin" "after OFF"
 grep -aq 'PI-TEST: camera exited status=0' "$Log" || fail "the camera did not end with status 0"
 grep -aq 'PI-TEST: state bytes=280' "$Log" || fail "CONFIG.DAT was not saved with 280 bytes"
 
-echo quit >&"$MonitorIn" || true
+monitor_command quit || true
 note "serial log: $Log"
 note "whole test: $(elapsed "$StartSeconds") s"
 if [ $Failures -ne 0 ]; then
