@@ -49,7 +49,15 @@ unpack_boot_packages() {
   if [ $# -eq 0 ]; then
     dpkg-deb -x "$KernelDeb" "$Extract"
   else
-    dpkg-deb --fsys-tarfile "$KernelDeb" | tar -x -C "$Extract" --wildcards "$@"
+    # Unpacking the members means decompressing the whole package: done once, beside it,
+    # in a directory of this run's own that then takes its place (unless another run's did).
+    if [ ! -d "$KernelDeb.unpacked" ]; then
+      local Partial
+      Partial=$(mktemp -d "$KernelDeb.XXXXXX")
+      dpkg-deb --fsys-tarfile "$KernelDeb" | tar -x -C "$Partial" --wildcards "$@"
+      mv -T "$Partial" "$KernelDeb.unpacked" 2> /dev/null || rm -rf "$Partial"
+    fi
+    cp -a "$KernelDeb.unpacked/." "$Extract"
   fi
   dpkg-deb -x "$(compgen -G "$Debs/busybox-static_*_$Arch.deb" | head -n1)" "$Extract/static"
   dpkg-deb -x "$(compgen -G "$Debs/busybox_*_$Arch.deb" | head -n1)" "$Extract/shell"
@@ -71,10 +79,11 @@ initramfs_base() {
   cp "$3" "$Root/init"
 }
 
-# A 280-byte state file with backlight sleep off, so nothing changes with time however
-# slowly the emulation runs: ID 1, menu 0 item 1, every selection 1.
+# write_state_file FILE [ID]: a 280-byte state file with backlight sleep off, so nothing
+# changes with time however slowly the emulation runs: capture number ID (default 1), menu 0
+# item 1, every selection 1.
 write_state_file() {
-  local Words=(1 0 1) Format="" Word
+  local Words=("${2:-1}" 0 1) Format="" Word
   for _ in $(seq 64); do Words+=(1); done
   Words+=(0 0 0) # SleepPeriod, Mode, PreviewSize
   for Word in "${Words[@]}"; do
@@ -120,7 +129,7 @@ wait_for() {
 # One monitor connection for the whole run; replies are read line by line from MonitorOut,
 # commands written to MonitorIn.
 open_monitor() {
-  coproc MonitorLink { socat - "UNIX-CONNECT:$1"; }
+  coproc MonitorLink { socat - "UNIX-CONNECT:$1" 2> /dev/null; }
   # shellcheck disable=SC2154 # set by coproc
   MonitorPid=$MonitorLink_PID
   exec {MonitorIn}>&"${MonitorLink[1]}" {MonitorOut}<&"${MonitorLink[0]}"
@@ -135,8 +144,8 @@ read_guest() {
   monitor_command "xp /$1$2x $3"
   while [ ${#Values[@]} -lt "$Count" ] && [ $SECONDS -lt $Deadline ]; do
     IFS= read -r -t "$Timeout" Line <&"$MonitorOut" || break
-    Line=$(printf '%s' "$Line" | tr -d '\r' | sed 's/\x1b\[[0-9;]*[A-Za-z]//g')
-    if [[ $Line =~ ^[0-9a-f]{8,16}:((\ +0x[0-9a-f]+)+) ]]; then
+    # The reply's lines are "ADDRESS: VALUE ..."; the prompt and the echoed command are not.
+    if [[ ${Line//$'\r'/} =~ [0-9a-f]{8,16}:((\ +0x[0-9a-f]+)+) ]]; then
       read -r -a Found <<< "${BASH_REMATCH[1]}"
       Values+=("${Found[@]}")
     fi

@@ -18,8 +18,11 @@ if all_present; then
   exit 0
 fi
 
-State=$Cache/apt
-mkdir -p "$State/lists/partial" "$State/archives/partial"
+# The apt state and the downloads stay in a directory of this run's own until the packages
+# are complete, so two runs sharing the cache never write the same file.
+State=$(mktemp -d "$Cache/fetch.XXXXXX")
+trap 'rm -rf "$State"' EXIT
+mkdir -p "$State/lists/partial" "$State/archives/partial" "$State/debs"
 touch "$State/status"
 Apt=(-o "Dir::State=$State" -o "Dir::State::status=$State/status" -o "Dir::Cache=$State"
   -o "Dir::Cache::archives=$State/archives" -o "APT::Architecture=$Arch"
@@ -35,5 +38,6 @@ if [ -z "$Kernel" ]; then
   exit 1
 fi
 echo "pi-fetch: downloading $Kernel, busybox-static and busybox ($Arch)" >&2
-(cd "$Debs" && apt-get "${Apt[@]}" -qq download "$Kernel:$Arch" "busybox-static:$Arch" "busybox:$Arch")
+(cd "$State/debs" && apt-get "${Apt[@]}" -qq download "$Kernel:$Arch" "busybox-static:$Arch" "busybox:$Arch")
+mv "$State"/debs/*.deb "$Debs/"
 all_present

@@ -72,8 +72,12 @@ cp "$Standins/raspistill" "$Standins/raspivid" "$Standins/omxplayer" \
 copy_with_libraries "$Root" "$Root/bin/busybox-shell" "$Root/opt/standin/raspistill"
 cp "$Program" "$Root/opt/harrowlight/harrowlight"
 cp "$Here/console/Harrowlight.ini" "$Root/opt/harrowlight/Harrowlight.ini"
-write_state_file "$Root/opt/harrowlight/CONFIG.DAT"
+# Three earlier recordings, so the next capture is number 4.
+mkdir -p "$Root/captures"
+for Id in 1 2 3; do echo "recording $Id" > "$Root/captures/VID_00000$Id.h264"; done
+write_state_file "$Root/opt/harrowlight/CONFIG.DAT" 4
 pack_initramfs "$Root" "$Work/initramfs.cpio.gz"
+note "initramfs made in $(elapsed "$StartSeconds") s"
 
 # --- Boot: kernel messages on the serial port, the first virtual terminal left to the camera
 CommandLine="console=ttyS0,115200 rdinit=/init nomodeset quiet"
@@ -155,11 +159,12 @@ rows_blank() {
   for Row in $(seq "$2" "$3"); do row_is "$1" "$Row" "" "07*$Columns"; done
 }
 
-# Waits until row ROW reads TEXT (blanks trimmed), then checks the whole screen is in place.
+# Reads the screen; true when row ROW reads TEXT (blanks around it trimmed).
 screen_row_reads() {
   read_screen > /dev/null 2>&1 || return 1
   local Line=${ScreenText[$1]}
   Line=${Line%"${Line##*[! ]}"}
+  Line=${Line#"${Line%%[! ]*}"}
   [ "$Line" = "$2" ]
 }
 wait_for_row() {
@@ -170,9 +175,22 @@ wait_for_row() {
   fi
 }
 
-press() {
-  local Key
-  for Key in "$@"; do monitor_command "sendkey $Key"; done
+# press_to_see KEY ROW TEXT WHEN: types KEY, then waits until row ROW reads TEXT. Each key
+# waits for the one before to show, as a user's would.
+press_to_see() {
+  monitor_command "sendkey $1"
+  wait_for_row "$2" "$3" "$4"
+}
+
+# Calls of the stand-in tools matching PATTERN so far (the initramfs reports them).
+calls_of() { grep -ac "$1" "$Log" || true; }
+more_calls_of() { [ "$(calls_of "$1")" -gt "$2" ]; }
+# press_to_call KEY PATTERN WHEN: types KEY, then waits for a new call matching PATTERN.
+press_to_call() {
+  local Before
+  Before=$(calls_of "$2")
+  monitor_command "sendkey $1"
+  wait_for "$3: a call of $2" more_calls_of "$2" "$Before" || exit 1
 }
 
 shoot() {
@@ -195,22 +213,35 @@ Width=30      # ITEM_WIDTH of console/Harrowlight.ini
 # centred TEXT: TEXT centred in a menu cell (the odd blank on the right).
 centred() {
   local Left=$(((Width - ${#1}) / 2))
-  printf '%*s%s%*s' $((Left + 1)) "" "$1" $((Width - ${#1} - Left)) ""
+  printf '%*s%s%*s' $Left "" "$1" $((Width - ${#1} - Left)) ""
+}
+# runs ATTRIBUTE COUNT ...: attribute runs as read_screen gives them, equal neighbours joined.
+runs() {
+  local Out="" Last="" Count=0
+  while [ $# -gt 0 ]; do
+    if [ "$1" = "$Last" ]; then
+      Count=$((Count + $2))
+    else
+      [ -z "$Last" ] || Out+="$Last*$Count "
+      Last=$1 Count=$2
+    fi
+    shift 2
+  done
+  echo "${Out}$Last*$Count"
 }
 status_row() { row_is "$1" 0 "$2" "$Status*$Width $Plain*$((Columns - Width))"; }
-# menu_at WHEN SLOT TITLE ITEM [chosen]: the menu in screen slot SLOT (rows 2*SLOT+2 and
-# 2*SLOT+3 with this configuration).
+# menu_at WHEN SLOT TITLE ITEM [chosen]: the menu in screen slot SLOT (rows 2*SLOT+1 and
+# 2*SLOT+2 with this configuration).
 menu_at() {
-  local Row=$((2 * $2 + 2)) TitleAttribute=$Title ItemAttribute=$Item
+  local Row=$((2 * $2 + 1)) TitleAttribute=$Title ItemAttribute=$Item
   if [ "${5:-}" = chosen ]; then TitleAttribute=$Chosen ItemAttribute=$ChosenItem; fi
-  row_is "$1" $Row " $3" "$Plain*1 $TitleAttribute*$Width $Plain*$((Columns - Width - 1))"
-  row_is "$1" $((Row + 1)) "$(centred "$4")" \
-    "$Plain*1 $ItemAttribute*$Width $Plain*$((Columns - Width - 1))"
+  row_is "$1" $Row "$3" "$(runs $TitleAttribute $Width $Plain $((Columns - Width)))"
+  row_is "$1" $((Row + 1)) "$(centred "$4")" "$(runs $ItemAttribute $Width $Plain $((Columns - Width)))"
 }
 clock_row() {
-  [[ ${ScreenText[23]} =~ ^\ [0-9]{4}-[0-9]{2}-[0-9]{2}\ [0-9]{2}:[0-9]{2}\ +$ ]] ||
+  [[ ${ScreenText[23]} =~ ^[0-9]{4}-[0-9]{2}-[0-9]{2}\ [0-9]{2}:[0-9]{2}\ +$ ]] ||
     fail "$1: row 23 reads '${ScreenText[23]}', expected the date and time"
-  [ "${ScreenAttributes[23]}" = "$Plain*1 $Item*$Width $Plain*$((Columns - Width - 1))" ] ||
+  [ "${ScreenAttributes[23]}" = "$Status*$Width $Plain*$((Columns - Width))" ] ||
     fail "$1: clock row has attributes '${ScreenAttributes[23]}'"
 }
 
@@ -218,63 +249,64 @@ clock_row() {
 # middle slot), the clock line two rows above the bottom ------------------------------------
 wait_for "the camera to start" log_has "CONSOLE-TEST: starting camera" || exit 1
 note "booted to the camera in $(elapsed "$BootStart") s"
-wait_for_row 12 "RESOLUTION" "first screen"
+wait_for_row 11 "RESOLUTION" "first screen"
 note "menu drawn $(elapsed "$BootStart") s after boot start"
 When="first screen"
 status_row "$When" "      SLEEP OFF"
-rows_blank "$When" 1 11
+rows_blank "$When" 1 10
 menu_at "$When" 5 RESOLUTION 2592x1944 chosen
 menu_at "$When" 6 EXPOSURE AUTO
 menu_at "$When" 7 "IMAGE EFFECT" NONE
 menu_at "$When" 8 EXEC VIDEO
 menu_at "$When" 9 POWER "HIDE MENU"
-rows_blank "$When" 22 22
+rows_blank "$When" 21 22
 clock_row "$When"
 rows_blank "$When" 24 24
 shoot menu
 
 # --- A move: Right shows the next item, Down the next menu (application cursor keys) --------
-press right
-wait_for_row 13 "1920x1080" "after Right"
+press_to_see right 12 "1920x1080" "after Right"
 menu_at "after Right" 5 RESOLUTION 1920x1080 chosen
-press down
-wait_for_row 12 "EXPOSURE" "after Down"
+press_to_see down 11 "EXPOSURE" "after Down"
 When="after Down"
 menu_at "$When" 4 RESOLUTION 2592x1944
 menu_at "$When" 5 EXPOSURE AUTO chosen
-rows_blank "$When" 1 9
+rows_blank "$When" 1 8
 
-# --- A commit: Enter keeps NIGHT, shown once the highlight has moved on ----------------------
-press right ret
-press down
-wait_for_row 12 "IMAGE EFFECT" "after the commit"
+# --- A commit: Enter restarts the preview with NIGHT, which stays shown once the highlight
+# has moved on ------------------------------------------------------------------------------
+press_to_see right 12 "NIGHT" "on NIGHT"
+press_to_call ret "^raspistill -w 2592 -h 1944 -ex night -p 480,0,160,120 -t 0" "the commit"
+press_to_see down 11 "IMAGE EFFECT" "after the commit"
 menu_at "after the commit" 4 EXPOSURE NIGHT
 
-# --- A capture: Space on EXEC's VIDEO starts it; the status line shows REC ------------------
-press down
-wait_for_row 12 "EXEC" "on EXEC"
-press spc
-wait_for "REC on the status line" screen_row_reads 0 "REC   SLEEP OFF" || { show_screen; exit 1; }
+# --- A capture: Space on EXEC's VIDEO starts it, the status line shows REC; Space stops it --
+press_to_see down 11 "EXEC" "on EXEC"
+press_to_call spc "^raspivid -t 8000 -o /captures/VID_000004.h264" "the capture"
+wait_for_row 0 "REC   SLEEP OFF" "recording"
 status_row "recording" "REC   SLEEP OFF"
 menu_at "recording" 5 EXEC VIDEO chosen
 shoot recording
-press spc
-wait_for "Space to stop the capture" screen_row_reads 0 "      SLEEP OFF" || { show_screen; exit 1; }
+press_to_see spc 0 "SLEEP OFF" "after Space stopped the capture"
 
-# --- The playback list: PLAY committed, Space opens it on the new recording ----------------
-press right ret
-press spc
-wait_for_row 1 "VID_000001.h264" "the playback list"
-row_is "the playback list" 1 "VID_000001.h264" "$Chosen*$Columns"
-rows_blank "the playback list" 2 24
+# --- The playback list: PLAY committed, Space opens it on the first recording, in the middle
+press_to_see right 12 "PLAY" "on PLAY"
+press_to_call ret "^raspistill .* -t 0" "committing PLAY"
+press_to_see spc 12 "VID_000001.h264" "the playback list"
+When="the playback list"
+rows_blank "$When" 0 11
+row_is "$When" 12 "VID_000001.h264" "$Chosen*$Columns"
+for Id in 2 3 4; do row_is "$When" $((11 + Id)) "VID_00000$Id.h264" "$Title*$Columns"; done
+rows_blank "$When" 16 24
 shoot playback
-press spc
-wait_for_row 12 "EXEC" "back from the list"
+press_to_see spc 11 "EXEC" "back from the list"
 
 # --- OFF: the program ends and gives the terminal back --------------------------------------
-press down right right right
-wait_for_row 13 "OFF" "on OFF"
-press ret
+press_to_see down 11 "POWER" "on POWER"
+press_to_see right 12 "LED ON" "on LED ON"
+press_to_see right 12 "LED OFF" "on LED OFF"
+press_to_see right 12 "OFF" "on OFF"
+monitor_command "sendkey ret"
 wait_for "the camera to end" log_has "CONSOLE-TEST: idle" || exit 1
 grep -aq 'CONSOLE-TEST: camera exited status=0' "$Log" || fail "the camera did not end with status 0"
 Modes=$(grep -a 'CONSOLE-TEST: terminal modes' "$Log")
@@ -284,7 +316,7 @@ done
 wait_for_row 0 "console handed back" "after OFF"
 row_is "after OFF" 0 "console handed back" "$Plain*$Columns"
 rows_blank "after OFF" 1 24
-grep -aq 'CONSOLE-TEST: captures: VID_000001.h264' "$Log" || fail "no capture file: $(grep -a 'captures:' "$Log")"
+grep -aq 'CONSOLE-TEST: captures: VID_000001.h264 VID_000002.h264 VID_000003.h264 VID_000004.h264' "$Log" || fail "no capture file: $(grep -a 'captures:' "$Log")"
 
 monitor_command quit || true
 note "whole test: $(elapsed "$StartSeconds") s"
