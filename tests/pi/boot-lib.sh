@@ -5,7 +5,7 @@
 #
 # The sourcing script sets, before calling these: TestName (prefix of every message),
 # Timeout (seconds, bound of each wait) and Work (the run's scratch directory).
-# shellcheck shell=bash
+# shellcheck shell=bash disable=SC2154 # TestName and Timeout come from the sourcing script
 
 Failures=0
 QemuPid=""
