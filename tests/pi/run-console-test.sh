@@ -35,9 +35,13 @@ ScreenAttributes=()
 Work=$(mktemp -d "${TMPDIR:-/tmp}/harrowlight-console.XXXXXX")
 Log=$Work/serial.log
 Monitor=$Work/monitor.sock
-# On a failure, says what the run saw last: the screen and the serial port.
+# Ends QEMU and, on a failure, says what the run saw last: the screen and the serial port.
+# A closed output (a reader that went away) must not stop the clean-up half-way.
 cleanup() {
   local Status=$?
+  set +e
+  trap '' PIPE
+  stop_qemu
   if [ $Status -ne 0 ] && [ -s "$Log" ]; then
     if [ ${#ScreenText[@]} -gt 0 ]; then
       echo "--- last screen read (row |text| attributes) ---" >&2
@@ -46,7 +50,6 @@ cleanup() {
     echo "--- serial port ---" >&2
     tr -d '\r' < "$Log" | tail -n 40 >&2
   fi
-  stop_qemu
   rm -rf "$Work"
   exit $Status
 }
@@ -54,6 +57,7 @@ trap cleanup EXIT
 trap 'exit 129' HUP
 trap 'exit 130' INT
 trap 'exit 143' TERM
+trap 'exit 141' PIPE
 
 require_tools scripts/install-deps qemu-system-x86_64 socat cpio gzip dpkg-deb apt-get ldd
 file -L "$Program" 2> /dev/null | grep -q 'x86-64.*statically linked' ||
