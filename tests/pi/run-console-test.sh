@@ -272,6 +272,9 @@ clock_row() {
 # middle slot), the clock line two rows above the bottom ------------------------------------
 wait_for "the camera to start" log_has "CONSOLE-TEST: starting camera" || exit 1
 note "booted to the camera in $(elapsed "$BootStart") s"
+wait_for "the camera's terminal" log_has "CONSOLE-TEST: camera controlling terminal=" || exit 1
+log_has "CONSOLE-TEST: camera controlling terminal=1025" ||
+  fail "the camera's controlling terminal is not tty1: $(grep -a 'controlling terminal' "$Log")"
 wait_for_row 11 "RESOLUTION" "first screen"
 note "menu drawn $(elapsed "$BootStart") s after boot start"
 When="first screen"
