@@ -3,8 +3,8 @@
 # packages, building the initramfs, starting QEMU paused with its monitor on a socket,
 # reading guest memory through that monitor, and ending it all on exit.
 #
-# The sourcing script sets, before calling these: TestName (prefix of every message),
-# Timeout (seconds, bound of each wait) and Work (the run's scratch directory).
+# The sourcing script sets, before calling these: TestName (prefix of every message) and
+# Timeout (seconds, bound of each wait).
 # shellcheck shell=bash disable=SC2154 # TestName and Timeout come from the sourcing script
 
 Failures=0
