@@ -3,9 +3,11 @@
 # machine with a busybox initramfs holding the static armel camera program, joins the serial
 # console to a tmux pane (the real terminal: size query, keys and screen), and checks the
 # GPIO registers through the QEMU monitor at start-up, after the LED actions and after "OFF".
+# With PI_BOARD=pi3 the same on an emulated Pi 3 (QEMU's raspi3b, BCM2837, whose GPIO block
+# sits at 0x3F200000) with Debian's arm64 kernel and the static arm64 program.
 #
 # Usage: run-pi-zero-test.sh PROGRAM WORKDIR [CACHEDIR]
-#   PROGRAM   the statically linked armel harrowlight
+#   PROGRAM   the statically linked armel (arm64 for PI_BOARD=pi3) harrowlight
 #   WORKDIR   scratch directory (initramfs, logs, sockets); emptied first
 #   CACHEDIR  downloaded .deb files (default WORKDIR/../pi-cache), kept between runs
 # Every wait is bounded; PI_TEST_TIMEOUT (seconds, default 90) bounds each of them.
@@ -16,6 +18,23 @@ Work=${2:?usage: run-pi-zero-test.sh PROGRAM WORKDIR [CACHEDIR]}
 Cache=${3:-$Work/../pi-cache}
 Here=$(cd "$(dirname "$0")" && pwd)
 Timeout=${PI_TEST_TIMEOUT:-90}
+
+# The emulated board: QEMU machine, Debian architecture and kernel flavour, device tree,
+# the chip the device tree must name, and the physical address of the GPIO block.
+case ${PI_BOARD:-zero} in
+zero)
+  Machine=raspi0 System=arm Arch=armel Flavour=rpi Triplet=arm-linux-gnueabi
+  DtbName=bcm2835-rpi-zero.dtb Chip=bcm2835 GpioBase=0x20200000 Loader=ld-linux.so.3
+  ;;
+pi3)
+  Machine=raspi3b System=aarch64 Arch=arm64 Flavour=arm64 Triplet=aarch64-linux-gnu
+  DtbName=bcm2837-rpi-3-b.dtb Chip=bcm2837 GpioBase=0x3f200000 Loader=ld-linux-aarch64.so.1
+  ;;
+*)
+  echo "pi-test: PI_BOARD is zero or pi3" >&2
+  exit 2
+  ;;
+esac
 
 # The pins of tests/pi/Harrowlight.ini.
 LedPin=17
@@ -40,45 +59,52 @@ cleanup() {
 }
 trap cleanup EXIT
 
-require_tools scripts/pi-install-deps qemu-system-arm socat tmux cpio gzip dpkg-deb apt-get
+require_tools scripts/pi-install-deps "qemu-system-$System" fdtput socat tmux cpio gzip dpkg-deb apt-get
 file -L "$Program" 2> /dev/null | grep -q 'ARM.*statically linked' ||
   { echo "pi-test: $Program is not a static ARM program" >&2; exit 1; }
 
 # --- Kernel, device tree and busybox -------------------------------------------------------
-"$Here/pi-fetch.sh" "$Cache"
+"$Here/pi-fetch.sh" "$Cache" "$Arch" "$Flavour"
 Extract=$Work/extract
-unpack_boot_packages "$Cache/debs" "$Extract" armel rpi
-Dtb=$(find "$Extract/usr/lib" -name bcm2835-rpi-zero.dtb | head -n1)
+unpack_boot_packages "$Cache/debs" "$Extract" "$Arch" "$Flavour"
+Dtb=$(find "$Extract/usr/lib" -name "$DtbName" | head -n1)
 if [ -z "$Dtb" ]; then
   echo "pi-test: device tree missing from the kernel package" >&2
   exit 1
 fi
-# The shell's C library: the cross toolchain's armel one, the same build as Debian's libc6.
-CrossLib=/usr/arm-linux-gnueabi/lib
-for Library in ld-linux.so.3 libc.so.6 libresolv.so.2; do
-  [ -e "$CrossLib/$Library" ] || { echo "pi-test: $CrossLib/$Library missing (crossbuild-essential-armel)" >&2; exit 1; }
+# The Pi 3's first PL011 carries the Bluetooth controller, which would take the serial
+# console's input; the test's copy of the device tree switches it off.
+if [ "$Machine" = raspi3b ]; then
+  cp "$Dtb" "$Work/$DtbName"
+  Dtb=$Work/$DtbName
+  fdtput -t s "$Dtb" /soc/serial@7e201000/bluetooth status disabled
+fi
+# The shell's C library: the cross toolchain's one, the same build as Debian's libc6.
+CrossLib=/usr/$Triplet/lib
+for Library in $Loader libc.so.6 libresolv.so.2; do
+  [ -e "$CrossLib/$Library" ] || { echo "pi-test: $CrossLib/$Library missing (crossbuild-essential-$Arch)" >&2; exit 1; }
 done
 
 # --- Initramfs -----------------------------------------------------------------------------
 Root=$Work/initramfs
 initramfs_base "$Root" "$Extract" "$Here/initramfs/init"
-mkdir -p "$Root/lib/arm-linux-gnueabi"
-cp -L "$CrossLib/ld-linux.so.3" "$Root/lib/ld-linux.so.3"
-cp -L "$CrossLib/libc.so.6" "$CrossLib/libresolv.so.2" "$Root/lib/arm-linux-gnueabi/"
+mkdir -p "$Root/lib/$Triplet"
+cp -L "$CrossLib/$Loader" "$Root/lib/$Loader"
+cp -L "$CrossLib/libc.so.6" "$CrossLib/libresolv.so.2" "$Root/lib/$Triplet/"
 cp -a "$Here/initramfs/standin" "$Root/opt/standin"
 cp "$Program" "$Root/opt/harrowlight/harrowlight"
-if command -v arm-linux-gnueabi-strip > /dev/null; then
-  arm-linux-gnueabi-strip "$Root/opt/harrowlight/harrowlight"
+if command -v "$Triplet-strip" > /dev/null; then
+  "$Triplet-strip" "$Root/opt/harrowlight/harrowlight"
 fi
 cp "$Here/Harrowlight.ini" "$Root/opt/harrowlight/Harrowlight.ini"
 write_state_file "$Root/opt/harrowlight/CONFIG.DAT"
 StrippedBytes=$(stat -c %s "$Root/opt/harrowlight/harrowlight")
 pack_initramfs "$Root" "$Work/initramfs.cpio.gz"
-note "static armel program stripped: $StrippedBytes bytes"
+note "static $Arch program stripped: $StrippedBytes bytes"
 
 # --- Boot, paused until the terminal is joined ---------------------------------------------
 CommandLine="console=ttyAMA0,115200 initcall_blacklist=bcm2835_power_driver_init iomem=relaxed rdinit=/init"
-start_qemu arm "$Monitor" "$Work/qemu.log" -M raspi0 -kernel "$Kernel" -dtb "$Dtb" \
+start_qemu "$System" "$Monitor" "$Work/qemu.log" -M "$Machine" -kernel "$Kernel" -dtb "$Dtb" \
   -initrd "$Work/initramfs.cpio.gz" -append "$CommandLine" -display none -serial pty
 
 serial_pty() { grep -o '/dev/pts/[0-9]*' "$Work/qemu.log" 2> /dev/null | head -n1; }
@@ -88,8 +114,8 @@ Pty=$(serial_pty)
 
 open_monitor "$Monitor"
 
-# Prints the 16 words from 0x20200000 (GPFSEL0..5, GPSET0/1, GPCLR0/1, GPLEV0/1 ...).
-read_gpio_words() { read_guest 16 w 0x20200000; }
+# Prints the 16 words of the GPIO block (GPFSEL0..5, GPSET0/1, GPCLR0/1, GPLEV0/1 ...).
+read_gpio_words() { read_guest 16 w "$GpioBase"; }
 
 # Function field (0 input, 1 output) of PIN in the words.
 function_of() {
@@ -134,7 +160,7 @@ screen_has() { "${Tmux[@]}" capture-pane -p -t pi | grep -q "$1"; }
 
 wait_for "the camera to start" log_has "PI-TEST: starting camera" || exit 1
 note "booted to the camera in $(elapsed "$BootStart") s (guest: $(grep -ao 'uptime=[0-9.]*' "$Log" | head -n1))"
-grep -aq 'compatible=.*brcm,bcm2835' "$Log" || fail "the device tree does not name brcm,bcm2835"
+grep -aq "compatible=.*brcm,$Chip" "$Log" || fail "the device tree does not name brcm,$Chip"
 wait_for "the menu on the terminal" screen_has '^ *LED ON *$' || exit 1
 note "menu drawn $(elapsed "$BootStart") s after boot start"
 "${Tmux[@]}" capture-pane -p -t pi > "$Work/screen-menu.txt"
