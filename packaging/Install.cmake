@@ -11,7 +11,6 @@ install(CODE "
   include(\"${CMAKE_CURRENT_LIST_DIR}/InstallLayout.cmake\")
 " COMPONENT program)
 
-
 set(HARROWLIGHT_MAINTAINER "Harrowlight developers <maintainers@harrowlight.example>"
     CACHE STRING "Maintainer named in the packages")
 set(CPACK_GENERATOR DEB)
