@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "app/Globals.h"
+#include "app/GpioLines.h"
 #include "app/Shell.h"
 #include "platform/Platform.h"
 
@@ -166,6 +167,7 @@ const ConfigRule ConfigRules[] = {
     {"PREVIEW", KeyMatch::Exact, SetText<&ConfigStruct::Preview>},
     {"DIRECTORY", KeyMatch::Exact, SetText<&ConfigStruct::Directory>},
     {"FILENAME", KeyMatch::Exact, SetText<&ConfigStruct::Filename>},
+    {"GPIO_CHIP", KeyMatch::Exact, SetText<&ConfigStruct::GpioChip>},
     {"GPIO_LED", KeyMatch::Exact, SetNumber<&ConfigStruct::GPIO_LED>},
     {"GPIO_LCD", KeyMatch::Exact, SetNumber<&ConfigStruct::GPIO_LCD>},
     {"CAMERA_PROCESSES", KeyMatch::Exact, ReadCameraProcesses},
@@ -198,9 +200,14 @@ void ReadLine(char* Line) {
   ApplySetting(Key, Value);
 }
 
-// Pins become inputs with pull-ups or outputs, then every output is driven high.
+// Pins become inputs with pull-ups or outputs, then every output is driven high: through
+// the mapped registers, or else through the kernel's GPIO lines.
 void ConfigurePins() {
-  if (GPIO == nullptr) return;
+  if (GPIO == nullptr) {
+    OpenGpioLines(ThisConfig.GpioChip, GPIO_Input_Pin, InputPinCount, GPIO_Output_Pin,
+                  OutputPinCount);
+    return;
+  }
   ConfigGPIO(GPIO, nullptr, GPIO_Input_Pin, InputPinCount, GPIO_Output_Pin, OutputPinCount, 0);
   for (std::uint32_t Pin : GPIO_Output_Pin) {
     if (Pin != NoPin) GPIO_SetPin(GPIO, Pin);
@@ -213,7 +220,7 @@ void ReadConfig(const char* Filename) {
   SetDefaults();
   std::FILE* File = std::fopen(Filename, "r");
   if (File == nullptr) {
-    WriteFormatted("Failed to open file: %s\n", Filename);
+    ReportAtStartUp("Failed to open file: %s\n", Filename);
     return;
   }
   char Line[LineBufferSize];

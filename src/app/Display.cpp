@@ -7,6 +7,8 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <string>
+#include <vector>
 
 #include "platform/Platform.h"
 
@@ -199,6 +201,29 @@ void AppendPlayList(std::string* Out, const ConfigStruct& Config) {
   SetRendition(Out, SgrReset);
 }
 
+void AppendErrorLine(std::string* Out, const char* Error) {
+  AppendFormatted(Out, "%c7", Esc);
+  for (Sgr Value : {SgrBold, SgrWhite, SgrOnRed}) SetRendition(Out, Value);
+  if (Error != nullptr) Out->append(Error);
+  Out->push_back('\n');
+  AppendFormatted(Out, "%c8", Esc);
+}
+
+// One error line per kept start-up problem from line 1 down; the last screen line is never
+// used, since the error line's line feed would scroll the screen there. The cursor goes
+// home again, where every redraw leaves it.
+void AppendStartUpReports(std::string* Out) {
+  const std::vector<std::string>& Reports = StartUpReports();
+  if (Reports.empty()) return;
+  for (std::size_t Index = 0; Index < Reports.size(); ++Index) {
+    const std::int64_t Line = static_cast<std::int64_t>(Index) + 1;
+    if (Line >= DisplayHeight) break;
+    AppendCursorMove(Out, Line, 1);
+    AppendErrorLine(Out, Reports[Index].c_str());
+  }
+  AppendFormatted(Out, "%c[H", Esc);
+}
+
 }  // namespace
 
 std::string ComposeDisplay(int MenuCols, int MenuRows, const ConfigStruct& Config,
@@ -220,16 +245,13 @@ void UpdateDisplay(int MenuCols, int MenuRows, const ConfigStruct* Config,
                    const ConfigSaveStruct* Save) {
   if (Config == nullptr || Save == nullptr) return;
   std::string Screen = ComposeDisplay(MenuCols, MenuRows, *Config, *Save);
+  AppendStartUpReports(&Screen);
   // One write, so a slow console shows whole frames.
   Platform.WriteOutput(Screen.data(), Screen.size());
 }
 
 void DisplayError(const char* Error) {
   std::string Line;
-  AppendFormatted(&Line, "%c7", Esc);
-  for (Sgr Value : {SgrBold, SgrWhite, SgrOnRed}) SetRendition(&Line, Value);
-  if (Error != nullptr) Line.append(Error);
-  Line.push_back('\n');
-  AppendFormatted(&Line, "%c8", Esc);
+  AppendErrorLine(&Line, Error);
   Platform.WriteOutput(Line.data(), Line.size());
 }

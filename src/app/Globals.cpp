@@ -1,8 +1,13 @@
-// Definitions of the program-wide records and flags, and the guarded output-pin writes.
+// Definitions of the program-wide records and flags, the guarded output-pin writes and the
+// kept start-up problems.
 #include "app/Globals.h"
 
 #include <climits>
+#include <cstdarg>
 #include <cstdlib>
+
+#include "app/GpioLines.h"
+#include "platform/Platform.h"
 
 ConfigStruct ThisConfig;
 ConfigSaveStruct ThisConfigSave;
@@ -32,14 +37,50 @@ std::uint32_t OutSwitchPin(int Index) {
   return static_cast<std::uint32_t>(ThisConfig.OutSwitch[Index]);
 }
 
+// A few are enough to tell what went wrong, and the menu must stay visible below them.
+constexpr std::size_t MaxStartUpReports = 8;
+std::vector<std::string> KeptReports;
+
 }  // namespace
 
 void SetOutSwitch(int Index) {
-  if (GPIO != nullptr) GPIO_SetPin(GPIO, OutSwitchPin(Index));
+  if (GPIO != nullptr) {
+    GPIO_SetPin(GPIO, OutSwitchPin(Index));
+  } else {
+    SetGpioLine(OutSwitchPin(Index), 1);
+  }
 }
 
 void ClearOutSwitch(int Index) {
-  if (GPIO != nullptr) GPIO_ClearPin(GPIO, OutSwitchPin(Index));
+  if (GPIO != nullptr) {
+    GPIO_ClearPin(GPIO, OutSwitchPin(Index));
+  } else {
+    SetGpioLine(OutSwitchPin(Index), 0);
+  }
+}
+
+void ReportAtStartUp(const char* Format, ...) {
+  char Line[TextSize];
+  va_list Args;
+  va_start(Args, Format);
+  const std::size_t Size = FormatInto(Line, sizeof Line, Format, Args);
+  va_end(Args);
+  if (Size == 0) return;
+  Platform.WriteOutput(Line, Size);
+  if (Line[Size - 1] == '\n') Line[Size - 1] = 0;
+  KeepStartUpReport(Line);
+}
+
+void KeepStartUpReport(const char* Message) {
+  if (KeptReports.size() < MaxStartUpReports) KeptReports.emplace_back(Message);
+}
+
+const std::vector<std::string>& StartUpReports() {
+  return KeptReports;
+}
+
+void DismissStartUpReports() {
+  KeptReports.clear();
 }
 
 int SleepTicksFor(int SleepPeriod) {

@@ -2,6 +2,8 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
+#include <vector>
 
 #include "common/Common.h"
 #include "rpi_gpio/RPi_GPIO.h"
@@ -60,6 +62,9 @@ struct ConfigStruct {
   // fill the table from entry 0.
   char CameraProcess[CameraProcessMax][ProcessNameSize];
   char PlayerProcess[ProcessNameSize];
+  // "GPIO_CHIP": the GPIO character device (a path, or a chip label) used when the register
+  // page cannot be mapped; empty means the first chip with a Raspberry Pi label.
+  char GpioChip[TextSize];
 };
 
 // The saved state: 70 signed 32-bit integers, stored whole in CONFIG.DAT.
@@ -99,9 +104,25 @@ extern int DisplayHeight;
 constexpr int Cols = 1;
 extern int Rows;
 
-// Pin writes that do nothing while GPIO is unmapped or the index/pin is out of range.
+// Pin writes through the mapped registers or, without them, the kernel's GPIO lines; they do
+// nothing when neither reaches the pin or the index/pin is out of range.
 void SetOutSwitch(int Index);
 void ClearOutSwitch(int Index);
+
+// A start-up problem the user must see. It goes to standard output at once, like every
+// failure line, but the terminal reset that follows wipes it there; so it is also kept, and
+// the screen shows it on the error lines (from line 1, one per message) after every redraw
+// until the first key. Formatted like printf; a trailing line feed is not kept.
+void ReportAtStartUp(const char* Format, ...) __attribute__((format(printf, 1, 2)));
+
+// Keeps a message for the error lines only (one already shown some other way).
+void KeepStartUpReport(const char* Message);
+
+// The kept start-up problems, oldest first; empty once dismissed.
+const std::vector<std::string>& StartUpReports();
+
+// Stops showing the kept start-up problems (the user has pressed a key).
+void DismissStartUpReports();
 
 // SleepPeriod x 400 ticks, saturated so a huge period cannot overflow.
 int SleepTicksFor(int SleepPeriod);

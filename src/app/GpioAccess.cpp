@@ -1,12 +1,15 @@
 // Finding the GPIO register page of the board the program runs on, and the device to map it from.
 #include "app/GpioAccess.h"
 
+#include <unistd.h>
+
 #include <cstdint>
 #include <cstdio>
 #include <iterator>
 #include <limits>
 #include <vector>
 
+#include "app/Globals.h"
 #include "platform/Platform.h"
 
 namespace {
@@ -102,7 +105,17 @@ std::uint32_t BigEndianWordAt(const std::string& Bytes, std::size_t Offset) {
 }  // namespace
 
 void ReportNoGpio() {
-  WriteFormatted("Failed to open memory\n");
+  ReportAtStartUp("Failed to open memory\n");
+}
+
+RegisterBase MapOrClose(int File, long Offset, int* MemFile) {
+  const RegisterBase Base = MapGpioMemory(File, Offset);
+  if (Base == nullptr) {
+    close(File);
+    return nullptr;
+  }
+  *MemFile = File;
+  return Base;
 }
 
 bool IsBcm2835(const std::string& CompatibleText, const std::string& CpuInfoText) {

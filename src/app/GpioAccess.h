@@ -9,7 +9,8 @@
 // Opens and maps the GPIO page of a Raspberry Pi board (BCM2835, BCM2836, BCM2837 or
 // BCM2711): /dev/mem at the page's physical address, or, where /dev/mem cannot be opened,
 // /dev/gpiomem (the GPIO page alone, at offset 0). On any other machine, or when neither
-// device opens, nothing is mapped ("Failed to open memory"). The simulated-GPIO build links
+// device opens, nothing is mapped, and nothing is said yet: the caller tries the kernel's
+// GPIO lines next and reports only when no way to the pins worked. The simulated-GPIO build links
 // GpioOpenSimulated.cpp instead of GpioOpenBoard.cpp, which maps the regular file "gpio.sim"
 // of the current directory. Returns the descriptor in *MemFile (-1 when none) and the base
 // (null when none).
@@ -50,8 +51,14 @@ struct GpioDevice {
 // 32-bit long).
 GpioDevice OpenGpioDevice(std::uint32_t PageAddress);
 
-// Says "Failed to open memory": the program goes on without GPIO.
+// Says "Failed to open memory" (on the error lines as well): no way to the pins worked, and
+// the program goes on without GPIO.
 void ReportNoGpio();
+
+// Maps the page of File at Offset and keeps File in *MemFile. A refused mapping closes File,
+// so a device left open always means mapped registers (and another way to the pins may
+// be tried).
+RegisterBase MapOrClose(int File, long Offset, int* MemFile);
 
 // Decides from recorded machine descriptions whether this is a BCM2835, the only chip
 // whose GPIO block sits at 0x20200000. CompatibleText is the device tree's compatible

@@ -5,15 +5,8 @@ RegisterBase OpenGpio(int* MemFile) {
   *MemFile = -1;
   // Anything but a known Raspberry Pi chip goes on without GPIO.
   const std::uint32_t PageAddress = ThisMachineGpioPageAddress();
-  if (PageAddress == 0) {
-    ReportNoGpio();
-    return nullptr;
-  }
+  if (PageAddress == 0) return nullptr;
   const GpioDevice Device = OpenGpioDevice(PageAddress);
-  if (Device.File < 0) {
-    ReportNoGpio();
-    return nullptr;
-  }
-  *MemFile = Device.File;
-  return MapGpioMemory(Device.File, Device.Offset);
+  if (Device.File < 0) return nullptr;
+  return MapOrClose(Device.File, Device.Offset, MemFile);
 }

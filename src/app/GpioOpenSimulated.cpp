@@ -20,10 +20,7 @@ constexpr off_t LevelRegisterOffset = 0x34;
 RegisterBase OpenGpio(int* MemFile) {
   *MemFile = -1;
   const int File = open("gpio.sim", O_RDWR | O_CREAT | O_CLOEXEC, 0644);
-  if (File < 0) {
-    ReportNoGpio();
-    return nullptr;
-  }
+  if (File < 0) return nullptr;
   struct stat Status {};
   bool Ready = fstat(File, &Status) == 0;
   if (Ready && Status.st_size < SimulatedPageSize) {
@@ -35,9 +32,7 @@ RegisterBase OpenGpio(int* MemFile) {
   if (!Ready) {
     // A file shorter than the page cannot be mapped safely: touching it would fault.
     close(File);
-    ReportNoGpio();
     return nullptr;
   }
-  *MemFile = File;
-  return MapGpioMemory(File, 0);
+  return MapOrClose(File, 0, MemFile);
 }

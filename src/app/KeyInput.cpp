@@ -3,6 +3,7 @@
 #include "app/KeyInput.h"
 
 #include "app/Globals.h"
+#include "app/GpioLines.h"
 #include "platform/Platform.h"
 
 // Cursor up, left, right, down, Enter, Space; buttons 7 and 8 have no key.
@@ -72,11 +73,12 @@ void WriteKeyCode(char* Destination, std::int32_t Code) {
 // Writes the code of every pressed button at Count, so the highest pressed one wins.
 // Buttons without a key code and pins the level register cannot show are skipped.
 void MergeButtons(char* Buffer, int Count) {
-  if (GPIO == nullptr) return;
+  if (GPIO == nullptr && !GpioLinesOpen()) return;
   for (int Index = 0; Index < ButtonKeyCount; ++Index) {
     std::uint32_t Pin = static_cast<std::uint32_t>(ThisConfig.Switch[Index]);
     if (Pin > HighestButtonPin || GPIO_Key[Index] == -1) continue;
-    if (GPIO_GetLevel(GPIO, Pin) == 0) WriteKeyCode(Buffer + Count, GPIO_Key[Index]);
+    const int Level = GPIO != nullptr ? GPIO_GetLevel(GPIO, Pin) : GpioLineLevel(Pin);
+    if (Level == 0) WriteKeyCode(Buffer + Count, GPIO_Key[Index]);
   }
 }
 

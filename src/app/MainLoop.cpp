@@ -17,6 +17,7 @@
 #include "app/Display.h"
 #include "app/Globals.h"
 #include "app/GpioAccess.h"
+#include "app/GpioLines.h"
 #include "app/KeyInput.h"
 #include "app/MenuKeys.h"
 #include "app/Playback.h"
@@ -155,6 +156,7 @@ void Shutdown(int MemFile, const TerminalState& Terminal) {
   StopCameraTools();
   ClearOutSwitch(ThisConfig.GPIO_LED);
   ClearOutSwitch(ThisConfig.GPIO_LCD);
+  CloseGpioLines();
   if (MemFile >= 0) close(MemFile);
   GPIO = nullptr;
   ReleaseConfigTexts();
@@ -186,6 +188,11 @@ void LoopIteration() {
     UpdateDisplay(Cols, Rows, &ThisConfig, &ThisConfigSave);
   }
   GetKeys(Buffer, 0, 0);
+  if (Buffer[0] != 0 && !StartUpReports().empty()) {
+    // Read: the next redraw shows the menu without them.
+    DismissStartUpReports();
+    Refresh = FlagSet;
+  }
   if (ThisConfigSave.SleepPeriod != 0 && Buffer[0] != 0) {
     SleepCount = SleepTicksFor(ThisConfigSave.SleepPeriod);
     SetOutSwitch(ThisConfig.GPIO_LCD);
@@ -215,6 +222,7 @@ int RunHarrowlight(int argc, char** argv) {
   int MemFile = -1;
   GPIO = OpenGpio(&MemFile);
   ReadConfig(ConfigFileName);
+  if (GPIO == nullptr && !GpioLinesOpen()) ReportNoGpio();
   LoadConfigBinary(StateFileName);
   ClearOutSwitch(ThisConfig.GPIO_LED);
   SetOutSwitch(ThisConfig.GPIO_LCD);
@@ -228,7 +236,10 @@ int RunHarrowlight(int argc, char** argv) {
   Rows = MenuRowsFor(DisplayHeight, ThisConfig.BorderTop, ThisConfig.ItemHeight);
 
   TimerRunning = StartTimer();
-  if (!TimerRunning) DisplayError("Failed to start timer.");
+  if (!TimerRunning) {
+    DisplayError("Failed to start timer.");
+    KeepStartUpReport("Failed to start timer.");
+  }
   SleepCount = SleepTicksFor(ThisConfigSave.SleepPeriod);
 
   for (;;) {

@@ -169,7 +169,12 @@ void FitStateToMenus(ConfigSaveStruct& State, const ConfigStruct& Config) {
 void LoadConfigBinary(const char* Filename) {
   std::FILE* File = std::fopen(Filename, "rb");
   if (File == nullptr) {
-    WriteFormatted("Failed to open file: %s\n", Filename);
+    // No file yet is the normal first run; any other failure hides the user's settings.
+    if (errno == ENOENT) {
+      WriteFormatted("Failed to open file: %s\n", Filename);
+    } else {
+      ReportAtStartUp("Failed to open file: %s\n", Filename);
+    }
     // The defaults are in range, but a configured start number may be negative.
     ClampState(ThisConfigSave);
     return;

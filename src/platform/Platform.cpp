@@ -1,11 +1,13 @@
-// Production hooks to the shell, the clock, the terminal, file sync and device open.
+// Production hooks to the shell, the clock, the terminal, file sync and the devices.
 #include "platform/Platform.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdarg>
 #include <cstdio>
@@ -73,6 +75,44 @@ int OpenReadWriteSync(const char* Path) {
   return open(Path, O_RDWR | O_SYNC | O_CLOEXEC);
 }
 
+// The number after "gpiochip", or -1 when the name is not a GPIO chip's.
+long GpioChipNumber(const char* Name) {
+  constexpr const char* Prefix = "gpiochip";
+  const std::size_t PrefixLength = std::strlen(Prefix);
+  if (std::strncmp(Name, Prefix, PrefixLength) != 0) return -1;
+  const char* Digits = Name + PrefixLength;
+  if (*Digits == 0 || std::strspn(Digits, "0123456789") != std::strlen(Digits)) return -1;
+  return std::strtol(Digits, nullptr, 10);
+}
+
+std::vector<std::string> ListDevGpioChips() {
+  std::vector<std::pair<long, std::string>> Found;
+  DIR* Dev = opendir("/dev");
+  if (Dev == nullptr) return {};
+  while (const dirent* Entry = readdir(Dev)) {
+    const long Number = GpioChipNumber(Entry->d_name);
+    if (Number >= 0) Found.emplace_back(Number, std::string("/dev/") + Entry->d_name);
+  }
+  closedir(Dev);
+  std::sort(Found.begin(), Found.end());
+  std::vector<std::string> Paths;
+  Paths.reserve(Found.size());
+  for (const auto& Chip : Found) Paths.push_back(Chip.second);
+  return Paths;
+}
+
+int RetryingIoctl(int File, unsigned long Request, void* Argument) {
+  int Result;
+  do {
+    Result = ioctl(File, Request, Argument);
+  } while (Result < 0 && errno == EINTR);
+  return Result < 0 ? -1 : 0;
+}
+
+void CloseDescriptor(int File) {
+  close(File);
+}
+
 bool WindowSizeOf(int File, int* Width, int* Height) {
   winsize Size{};
   if (ioctl(File, TIOCGWINSZ, &Size) != 0) return false;
@@ -99,6 +139,9 @@ PlatformHooks ProductionPlatform() {
   Hooks.WriteOutput = WriteStdout;
   Hooks.SyncDescriptor = fsync;
   Hooks.OpenDevice = OpenReadWriteSync;
+  Hooks.ListGpioChips = ListDevGpioChips;
+  Hooks.ControlDevice = RetryingIoctl;
+  Hooks.CloseDevice = CloseDescriptor;
   Hooks.TerminalSize = KernelTerminalSize;
   return Hooks;
 }

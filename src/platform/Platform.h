@@ -5,6 +5,8 @@
 #include <cstdarg>
 #include <cstddef>
 #include <ctime>
+#include <string>
+#include <vector>
 
 struct PlatformHooks {
   // Runs a command line through the shell and waits for the shell to return.
@@ -23,8 +25,14 @@ struct PlatformHooks {
   void (*WriteOutput)(const char* Data, std::size_t Size);
   // Flushes a descriptor's data to storage (fsync): 0 on success.
   int (*SyncDescriptor)(int Descriptor);
-  // Opens a device path for reading and writing; a descriptor, or -1.
+  // Opens a device path for reading and writing; a descriptor, or -1 with errno set.
   int (*OpenDevice)(const char* Path);
+  // Paths of the GPIO character devices present (/dev/gpiochipN), in chip-number order.
+  std::vector<std::string> (*ListGpioChips)();
+  // One ioctl on a device or line-request descriptor: 0, or -1 with errno set.
+  int (*ControlDevice)(int File, unsigned long Request, void* Argument);
+  // Closes a descriptor.
+  void (*CloseDevice)(int File);
   // The size the kernel knows for the terminal: fills Width and Height and returns true
   // when it knows one.
   bool (*TerminalSize)(int* Width, int* Height);

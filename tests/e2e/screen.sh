@@ -15,7 +15,9 @@ highlight=$'\e\\[([0-9]+;)*43(;[0-9]+)*m'
 check_first_screen() {
   local height=$1 top=$2 row
   expect_row "$top" "RESOLUTION"
-  expect_row 1 "      SLEEP 1m"
+  # No GPIO here: the report stands on the error line, over the status line, until a key.
+  expect_row 1 "Failed to open memory"
+  screen_row_styled 1 | grep -qE $'\e\\[([0-9]+;)*41(;[0-9]+)*m' || fail "row 1 not on red"
   # Item labels are centred in the 20 columns of a cell.
   expect_row $((top + 1)) "      640x480"
   expect_row $((top + 2)) "EXPOSURE"
@@ -40,6 +42,8 @@ check_first_screen() {
 log "80x24"
 start_in_tmux 80 24
 check_first_screen 24 11
+key x
+expect_row 1 "      SLEEP 1m"
 kill -TERM "$PROGRAM_PID"
 wait_for_exit
 stop_tmux

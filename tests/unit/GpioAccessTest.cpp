@@ -287,7 +287,8 @@ TEST_F(OpenGpioTest, MachineWithoutKnownPiChipGetsNoGpioPage) {
   int MemFile = 42;
   EXPECT_EQ(OpenGpio(&MemFile), nullptr);
   EXPECT_EQ(MemFile, -1);
-  EXPECT_EQ(world().Output, "Failed to open memory\n");
+  // The report waits until the kernel's GPIO lines have been tried as well.
+  EXPECT_EQ(world().Output, "");
 }
 
 }  // namespace

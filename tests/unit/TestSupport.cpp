@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <filesystem>
 
+#include "app/GpioLines.h"
 #include "app/KeyInput.h"
 #include "app/SavedState.h"
 
@@ -57,12 +58,18 @@ void CaptureOutput(const char* Data, std::size_t Size) {
   TheWorld().Output.append(Data, Size);
 }
 
+std::vector<std::string> NoGpioChips() {
+  return {};
+}
+
 }  // namespace
 
 void InstallRecordingPlatform() {
   TheWorld() = World{};
-  // File sync, device open and the kernel's terminal size stay the production ones.
+  // File sync, device open and the kernel's terminal size stay the production ones; no
+  // GPIO chip is listed, so the kernel's GPIO lines are never asked.
   Platform = ProductionPlatform();
+  Platform.ListGpioChips = NoGpioChips;
   Platform.RunShell = RecordRunShell;
   Platform.ReadFirstLine = ScriptedReadFirstLine;
   Platform.Now = FixedNow;
@@ -103,6 +110,8 @@ void ResetGlobals() {
   Rows = 0;
   ResetKeyRepeat();
   ForgetStoredRecord();
+  CloseGpioLines();
+  DismissStartUpReports();
 }
 
 ScratchDirectory::ScratchDirectory(const char* Purpose, bool Enter) {

@@ -1,5 +1,5 @@
 // Shared test fixture: resets the program-wide records and replaces the outside world
-// (shell, clock, terminal) with recorders, so each test starts from a known state.
+// (shell, clock, terminal, GPIO chips) with recorders, so each test starts from a known state.
 #pragma once
 
 #include <gtest/gtest.h>
