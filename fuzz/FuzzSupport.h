@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cstddef>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -26,8 +27,9 @@ namespace fuzzsupport {
 
 inline void DropOutput(const char*, std::size_t) {}
 inline void NoShell(const char*) {}
-inline void NoFirstLine(const char*, char* Out, int Size) {
+inline bool NoFirstLine(const char*, char* Out, int Size) {
   if (Size > 0) Out[0] = 0;
+  return true;
 }
 inline int NoInput(unsigned char*) {
   return 0;
@@ -38,6 +40,9 @@ inline int NoWait(int) {
 inline std::time_t FixedNow() {
   return 0;
 }
+inline std::int64_t FixedSteadyMs() {
+  return 0;
+}
 
 // Hooks that reach nothing outside the process; targets replace the ones they script.
 inline PlatformHooks QuietPlatform() {
@@ -45,6 +50,7 @@ inline PlatformHooks QuietPlatform() {
   Hooks.RunShell = NoShell;
   Hooks.ReadFirstLine = NoFirstLine;
   Hooks.Now = FixedNow;
+  Hooks.MonotonicMs = FixedSteadyMs;
   Hooks.ReadInputByte = NoInput;
   Hooks.WaitForInput = NoWait;
   Hooks.WriteOutput = DropOutput;

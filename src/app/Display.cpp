@@ -178,6 +178,73 @@ void AppendMenuScreen(std::string* Out, int MenuRows, const ConfigStruct& Config
   AppendClockLine(Out, Config);
 }
 
+// Length of the well-formed UTF-8 sequence at Text (Left bytes remain), with its code
+// point in Code; 0 when the bytes there are no such sequence (a lone byte, a cut or
+// overlong sequence, a surrogate, or beyond U+10FFFF).
+std::size_t Utf8SequenceAt(const unsigned char* Text, std::size_t Left, std::uint32_t* Code) {
+  unsigned char Lead = Text[0];
+  std::size_t Length = 0;
+  std::uint32_t Least = 0;
+  if (Lead < 0x80) {
+    *Code = Lead;
+    return 1;
+  }
+  if (Lead >= 0xC0 && Lead < 0xE0) {
+    Length = 2;
+    Least = 0x80;
+    *Code = Lead & 0x1Fu;
+  } else if (Lead >= 0xE0 && Lead < 0xF0) {
+    Length = 3;
+    Least = 0x800;
+    *Code = Lead & 0x0Fu;
+  } else if (Lead >= 0xF0 && Lead < 0xF8) {
+    Length = 4;
+    Least = 0x10000;
+    *Code = Lead & 0x07u;
+  } else {
+    return 0;  // a continuation byte, or no lead byte at all
+  }
+  if (Length > Left) return 0;
+  for (std::size_t Index = 1; Index < Length; ++Index) {
+    if ((Text[Index] & 0xC0u) != 0x80u) return 0;
+    *Code = (*Code << 6) | (Text[Index] & 0x3Fu);
+  }
+  if (*Code < Least || *Code > 0x10FFFF || (*Code >= 0xD800 && *Code <= 0xDFFF)) return 0;
+  return Length;
+}
+
+bool IsControlCharacter(std::uint32_t Code) {
+  return Code < 0x20 || (Code >= 0x7F && Code <= 0x9F);  // C0, DEL and C1
+}
+
+// A recording's name as the list shows it. Anyone who can write to the capture folder
+// chooses these names, so every control character becomes "?": C0, DEL, and C1 whether
+// UTF-8 encoded or a lone byte (which a console not in UTF-8 mode obeys). A name can then
+// neither move the cursor, erase the screen, retitle the terminal nor change its modes.
+// Printable UTF-8 is kept; other lone bytes are harmless and kept too.
+std::string ShowableName(const char* Name) {
+  const unsigned char* At = reinterpret_cast<const unsigned char*>(Name);
+  std::size_t Left = TextLength(Name);
+  std::string Shown;
+  Shown.reserve(Left);
+  while (Left > 0) {
+    std::uint32_t Code = 0;
+    std::size_t Length = Utf8SequenceAt(At, Left, &Code);
+    if (Length == 0) {
+      Length = 1;
+      Code = At[0];
+    }
+    if (IsControlCharacter(Code)) {
+      Shown.push_back('?');
+    } else {
+      Shown.append(reinterpret_cast<const char*>(At), Length);
+    }
+    At += Length;
+    Left -= Length;
+  }
+  return Shown;
+}
+
 // Screen row r (0 to H - 2) shows entry DirPos - H/2 + r; rows without an entry stay blank.
 void AppendPlayList(std::string* Out, const ConfigStruct& Config) {
   std::int64_t Height = DisplayHeight;
@@ -196,7 +263,7 @@ void AppendPlayList(std::string* Out, const ConfigStruct& Config) {
       for (Sgr Value : {SgrReset, SgrBold, SgrWhite}) SetRendition(Out, Value);
     }
     AppendCursorMove(Out, Row + 1, 1);
-    AppendPadded(Out, Name, DisplayWidth);
+    AppendPadded(Out, ShowableName(Name).c_str(), DisplayWidth);
   }
   SetRendition(Out, SgrReset);
 }

@@ -1,6 +1,7 @@
 // The program-wide records and flags through which the parts of the camera talk.
 #pragma once
 
+#include <csignal>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -92,6 +93,9 @@ extern int OutputPinCount;
 extern RegisterBase GPIO;
 
 extern int ExitFlag;
+// Set when a termination signal asks the run to end through the shutdown. Signal handlers
+// set it, so it is a sig_atomic_t.
+extern volatile std::sig_atomic_t ExitRequested;
 extern int Refresh;
 extern int TimePeriod;
 extern int PreviewCount;

@@ -31,21 +31,41 @@ constexpr std::uint32_t HighestButtonPin = 31;
 unsigned char LastKey = 0;
 std::int32_t KeyPeriod = KeyRestPeriod;
 
-// Reads one pending byte, or, when a wait is allowed, waits in short steps for one. The
-// waited time is counted in steps, so input at end-of-file cannot keep it spinning.
-bool NextByte(bool MayWait, int* WaitedMs, unsigned char* Byte) {
+// A reply being awaited (the size query's) may take this long and this many bytes, keys
+// typed meanwhile and the reply itself included, whatever arrives.
+struct ReplyWait {
+  std::int64_t StartMs = 0;
+  int IdleMs = 0;  // time spent in waits that found no byte, counted in whole steps
+  int BytesRead = 0;
+};
+
+// The run is ending, or the request never reached the terminal: no reply is worth waiting
+// for then.
+bool ReplyWaitIsOver(const ReplyWait& Wait) {
+  return ExitRequested != 0 || OutputLost || Wait.BytesRead >= ReplyByteLimit ||
+         Wait.IdleMs >= KeyWaitLimitMs || Platform.MonotonicMs() - Wait.StartMs >= KeyWaitLimitMs;
+}
+
+// Reads one pending byte, or, when a wait is allowed, waits in short steps for one until
+// the wait is over. The idle time is counted in steps as well as on the clock, so input
+// at end-of-file (readable, yet no byte) cannot keep it spinning for the whole limit.
+bool NextByte(ReplyWait* Wait, unsigned char* Byte) {
   for (;;) {
-    if (Platform.ReadInputByte(Byte) == 1) return true;
-    if (!MayWait || *WaitedMs >= KeyWaitLimitMs) return false;
+    if (Wait != nullptr && ReplyWaitIsOver(*Wait)) return false;
+    if (Platform.ReadInputByte(Byte) == 1) {
+      if (Wait != nullptr) ++Wait->BytesRead;
+      return true;
+    }
+    if (Wait == nullptr) return false;
     Platform.WaitForInput(WaitStepMs);
-    *WaitedMs += WaitStepMs;
+    Wait->IdleMs += WaitStepMs;
   }
 }
 
 // Drops bytes until FromChar arrives; false when it did not arrive in time.
-bool SkipToFromChar(unsigned char FromChar, int* WaitedMs) {
+bool SkipToFromChar(unsigned char FromChar, ReplyWait* Wait) {
   unsigned char Byte = 0;
-  while (NextByte(true, WaitedMs, &Byte)) {
+  while (NextByte(Wait, &Byte)) {
     if (Byte == FromChar) return true;
   }
   return false;
@@ -53,12 +73,11 @@ bool SkipToFromChar(unsigned char FromChar, int* WaitedMs) {
 
 // Stores bytes from position Count on: all that is pending (ToChar 0) or up to and
 // including ToChar. Input that does not fit stays pending for the next call.
-int CollectBytes(char* Buffer, int Count, unsigned char ToChar, int* WaitedMs) {
-  bool Waiting = ToChar != 0;
+int CollectBytes(char* Buffer, int Count, unsigned char ToChar, ReplyWait* Wait) {
   unsigned char Byte = 0;
-  while (Count < MaxStoredBytes && NextByte(Waiting, WaitedMs, &Byte)) {
+  while (Count < MaxStoredBytes && NextByte(ToChar != 0 ? Wait : nullptr, &Byte)) {
     Buffer[Count++] = static_cast<char>(Byte);
-    if (Waiting && Byte == ToChar) break;
+    if (ToChar != 0 && Byte == ToChar) break;
   }
   return Count;
 }
@@ -105,14 +124,15 @@ void DampRepeat(char* Buffer) {
 
 int GetKeys(char* Buffer, char FromChar, char ToChar) {
   int Count = 0;
-  int WaitedMs = 0;
+  ReplyWait Wait;
+  Wait.StartMs = Platform.MonotonicMs();
   unsigned char From = static_cast<unsigned char>(FromChar);
   bool Started = true;
   if (From != 0) {
-    Started = SkipToFromChar(From, &WaitedMs);
+    Started = SkipToFromChar(From, &Wait);
     if (Started) Buffer[Count++] = FromChar;
   }
-  if (Started) Count = CollectBytes(Buffer, Count, static_cast<unsigned char>(ToChar), &WaitedMs);
+  if (Started) Count = CollectBytes(Buffer, Count, static_cast<unsigned char>(ToChar), &Wait);
   Buffer[Count] = 0;
   MergeButtons(Buffer, Count);
   DampRepeat(Buffer);

@@ -14,8 +14,10 @@ extern const std::int32_t GPIO_Key[ButtonKeyCount];
 // as the cursor-position report. Returns the count of bytes read from standard input.
 int GetKeys(char* Buffer, char FromChar, char ToChar);
 
-// How long GetKeys waits for FromChar/ToChar before giving up, in milliseconds.
+// How long GetKeys waits for FromChar/ToChar before giving up, in milliseconds of wall
+// clock; it also gives up after ReplyByteLimit bytes, and when the run is to end.
 constexpr int KeyWaitLimitMs = 1500;
+constexpr int ReplyByteLimit = KeyBufferSize - 1;
 
 // Puts the repeat suppression back to its rest state (for tests).
 void ResetKeyRepeat();

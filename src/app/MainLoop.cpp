@@ -32,9 +32,9 @@ namespace {
 // The keys of the current iteration.
 char Buffer[KeyBufferSize];
 
-// Set by the signal handlers, acted on by the loop. A handler does nothing else.
+// Set by the signal handlers, acted on by the loop (ExitRequested too, in Globals). A
+// handler does nothing else.
 volatile sig_atomic_t TickDue = 0;
-volatile sig_atomic_t ExitRequested = 0;
 bool TimerRunning = false;
 
 void NoteTick(int) {
@@ -43,6 +43,7 @@ void NoteTick(int) {
 void NoteExitRequest(int) {
   ExitRequested = 1;
 }
+void IgnoreSignal(int) {}
 
 void InstallHandler(int Signal, void (*Handler)(int)) {
   struct sigaction Action {};
@@ -51,6 +52,13 @@ void InstallHandler(int Signal, void (*Handler)(int)) {
   // Restarted calls keep the shell's wait and the pipe reads of the tick intact.
   Action.sa_flags = SA_RESTART;
   sigaction(Signal, &Action, nullptr);
+}
+
+// A write to a pipe whose reader has gone must fail with EPIPE rather than kill the camera
+// without its shutdown. A handler that does nothing, unlike SIG_IGN, is not inherited: the
+// shell commands and camera tools start with the usual SIGPIPE.
+void IgnoreBrokenPipes() {
+  InstallHandler(SIGPIPE, IgnoreSignal);
 }
 
 // A system shutdown, a closed terminal and Ctrl-C end the run through the shutdown
@@ -207,6 +215,7 @@ void LoopIteration() {
 }
 
 int RunHarrowlight(int argc, char** argv) {
+  IgnoreBrokenPipes();
   KeepStandardStreamsOpen();
   if (argc != 1) {
     WriteFormatted("%s\n", VersionBanner);
@@ -249,7 +258,8 @@ int RunHarrowlight(int argc, char** argv) {
     CollectEndedChildren();
     Timer(SIGALRM);
     LoopIteration();
-    if (ExitFlag != 0 || ExitRequested != 0) break;
+    // A terminal that can no longer be written ends the run like a termination signal.
+    if (ExitFlag != 0 || ExitRequested != 0 || OutputLost) break;
   }
 
   Shutdown(MemFile, Terminal);

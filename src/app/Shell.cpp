@@ -74,10 +74,11 @@ void StopPlayer() {
   Platform.RunShell(KillCommandFor(PlayerProcessName()).c_str());
 }
 
-void QueryCameraTools(char* Out, int Size) {
-  Platform.ReadFirstLine(CameraQueryCommandText().c_str(), Out, Size);
+bool QueryCameraTools(char* Out, int Size) {
+  return Platform.ReadFirstLine(CameraQueryCommandText().c_str(), Out, Size);
 }
 
 void QueryPlayer(char* Out, int Size) {
-  Platform.ReadFirstLine(PlayerQueryCommandText().c_str(), Out, Size);
+  // A player check that cannot run counts as no player running.
+  (void)Platform.ReadFirstLine(PlayerQueryCommandText().c_str(), Out, Size);
 }

@@ -11,7 +11,8 @@ void StopCameraTools();
 void StopPlayer();
 // First line of the process query into Out (Size bytes); empty when none runs.
 // "ps h -o cmd -C A -C B ..." over the camera process names, or over the player's name.
-void QueryCameraTools(char* Out, int Size);
+// The camera query returns false when the query itself could not be run.
+bool QueryCameraTools(char* Out, int Size);
 void QueryPlayer(char* Out, int Size);
 
 // The command lines the functions above run, built from ThisConfig's process names.

@@ -8,12 +8,16 @@
 #include <climits>
 
 #include "app/Capture.h"
+#include "app/Display.h"
 #include "app/Globals.h"
 #include "app/SavedState.h"
 #include "app/Shell.h"
 #include "platform/Platform.h"
 
 namespace {
+
+// Set while the process query keeps failing, so the error line says so once.
+bool CheckFailureShown = false;
 
 // Decreases Counter by one, then tests it: true when it has run out (fallen below 0).
 // A counter left to fall (the preview check during the playback list) stops at INT_MIN
@@ -41,7 +45,14 @@ void PreviewWatchdog() {
 
   char Command[TextSize];
   Command[0] = 0;
-  QueryCameraTools(Command, static_cast<int>(TextSize - 1));
+  if (!QueryCameraTools(Command, static_cast<int>(TextSize - 1))) {
+    // Not knowing whether a tool runs is no reason to start another one on top of it:
+    // this run starts nothing, and the next period asks again.
+    if (!CheckFailureShown) DisplayError(CameraCheckFailedMessage);
+    CheckFailureShown = true;
+    return;
+  }
+  CheckFailureShown = false;
   if (Command[0] != 0) return;  // any output: a camera tool still runs
 
   StrCopy(Command, ThisConfig.Preview, TextSize);

@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/ioctl.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -13,6 +14,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 
 namespace {
 
@@ -21,18 +23,32 @@ void SystemRunShell(const char* Command) {
   (void)std::system(Command);
 }
 
-void PopenReadFirstLine(const char* Command, char* Out, int Size) {
-  if (Size <= 0) return;
+// The shell's exit statuses for a command it could not find (127) or not execute (126).
+bool ShellCouldNotRun(int Status) {
+  return Status != -1 && WIFEXITED(Status) &&
+         (WEXITSTATUS(Status) == 127 || WEXITSTATUS(Status) == 126);
+}
+
+bool PopenReadFirstLine(const char* Command, char* Out, int Size) {
+  if (Size <= 0) return true;
   Out[0] = 0;
   FILE* Pipe = popen(Command, "r");
-  if (Pipe == nullptr) return;
+  if (Pipe == nullptr) return false;  // no descriptors or processes left
   if (std::fgets(Out, Size, Pipe) == nullptr) Out[0] = 0;
   // Closing the pipe early ends a command with more to say (it gets SIGPIPE).
-  pclose(Pipe);
+  int Status = pclose(Pipe);
+  // A line read means the command ran, whatever the shell says afterwards.
+  return Out[0] != 0 || !ShellCouldNotRun(Status);
 }
 
 std::time_t ClockNow() {
   return std::time(nullptr);
+}
+
+std::int64_t SteadyClockMs() {
+  timespec Now{};
+  clock_gettime(CLOCK_MONOTONIC, &Now);
+  return static_cast<std::int64_t>(Now.tv_sec) * 1000 + Now.tv_nsec / 1000000;
 }
 
 int ReadStdinByte(unsigned char* Byte) {
@@ -58,12 +74,21 @@ int PollStdin(int TimeoutMs) {
   return Ready > 0 ? 1 : 0;
 }
 
+// Errors after which no write to the terminal can ever succeed: the pipe's reader has
+// gone, the line has hung up, or the device has disappeared.
+bool TerminalIsGone(int Error) {
+  return Error == EPIPE || Error == EIO || Error == ENXIO;
+}
+
 void WriteStdout(const char* Data, std::size_t Size) {
   while (Size > 0) {
     ssize_t Written = write(STDOUT_FILENO, Data, Size);
-    if (Written < 0) {
-      if (errno == EINTR) continue;
-      return;  // output errors are not reported
+    if (Written < 0 && errno == EINTR) continue;
+    if (Written <= 0) {
+      // A camera nobody can see or steer any more ends through the shutdown, so the
+      // state is saved and the tools stopped. Other errors drop this output only.
+      if (Written < 0 && TerminalIsGone(errno)) OutputLost = true;
+      return;
     }
     Data += Written;
     Size -= static_cast<std::size_t>(Written);
@@ -134,6 +159,7 @@ PlatformHooks ProductionPlatform() {
   Hooks.RunShell = SystemRunShell;
   Hooks.ReadFirstLine = PopenReadFirstLine;
   Hooks.Now = ClockNow;
+  Hooks.MonotonicMs = SteadyClockMs;
   Hooks.ReadInputByte = ReadStdinByte;
   Hooks.WaitForInput = PollStdin;
   Hooks.WriteOutput = WriteStdout;
@@ -147,6 +173,7 @@ PlatformHooks ProductionPlatform() {
 }
 
 PlatformHooks Platform = ProductionPlatform();
+bool OutputLost = false;
 
 std::size_t FormatInto(char* Out, std::size_t Size, const char* Format, va_list Args) {
   int Length = std::vsnprintf(Out, Size, Format, Args);

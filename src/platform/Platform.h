@@ -4,6 +4,7 @@
 
 #include <cstdarg>
 #include <cstddef>
+#include <cstdint>
 #include <ctime>
 #include <string>
 #include <vector>
@@ -13,15 +14,20 @@ struct PlatformHooks {
   void (*RunShell)(const char* Command);
   // Runs a command through the shell and copies the first line of its output (at most
   // Size - 1 characters) into Out; Out is empty when there is none or it cannot be run.
-  void (*ReadFirstLine)(const char* Command, char* Out, int Size);
+  // Returns false only when the command could not be run at all (no pipe or process, or
+  // the shell could not find or execute it), so "no output" can be told from "no answer".
+  bool (*ReadFirstLine)(const char* Command, char* Out, int Size);
   // Current calendar time.
   std::time_t (*Now)();
+  // Milliseconds on a clock that only moves forward (not the calendar, which may jump).
+  std::int64_t (*MonotonicMs)();
   // Reads one byte of standard input without waiting: 1 with a byte, 0 when none is
   // pending (or at end of input).
   int (*ReadInputByte)(unsigned char* Byte);
   // Waits up to TimeoutMs for input to become readable: 1 if it did, 0 if not.
   int (*WaitForInput)(int TimeoutMs);
-  // Writes bytes to standard output, all of them, in one write where possible.
+  // Writes bytes to standard output, all of them, in one write where possible. A terminal
+  // that can never be written again (closed pipe, hung-up line) sets OutputLost.
   void (*WriteOutput)(const char* Data, std::size_t Size);
   // Flushes a descriptor's data to storage (fsync): 0 on success.
   int (*SyncDescriptor)(int Descriptor);
@@ -39,6 +45,10 @@ struct PlatformHooks {
 };
 
 extern PlatformHooks Platform;
+
+// Set once standard output can never be written again (its pipe's reader has gone, the
+// line has hung up): the camera then ends its run through the shutdown.
+extern bool OutputLost;
 
 // The production hooks, for tests that want to restore them.
 PlatformHooks ProductionPlatform();

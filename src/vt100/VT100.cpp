@@ -12,6 +12,12 @@ namespace {
 
 constexpr unsigned CursorMoveFar = 255;
 
+// A report outside 1 to LargestReportedSize cannot come from a real terminal: a zero or
+// negative size leaves no screen to draw on, a larger one piles everything on one line.
+bool IsPlausibleSize(int Width, int Height) {
+  return Width >= 1 && Width <= LargestReportedSize && Height >= 1 && Height <= LargestReportedSize;
+}
+
 int CapReported(int Value) {
   return Value > LargestReportedSize ? LargestReportedSize : Value;
 }
@@ -37,12 +43,18 @@ void GetSizeVT100(int* DisplayWidth, int* DisplayHeight) {
   WriteFormatted("%c[6n", Esc);
   char Reply[KeyBufferSize];
   int Count = GetKeys(Reply, Esc, 'R');
+  int Width = 0;
+  int Height = 0;
   if (Count > 0 && Reply[Count - 1] == 'R') {
     // The repeat damping may blank the first byte; it is always the ESC that began the
     // reply, and the parser needs the text whole.
     Reply[0] = Esc;
-    *DisplayHeight = GetValueVT100(Reply, '[');
-    *DisplayWidth = GetValueVT100(Reply, ';');
+    Height = GetValueVT100(Reply, '[');
+    Width = GetValueVT100(Reply, ';');
+  }
+  if (IsPlausibleSize(Width, Height)) {
+    *DisplayWidth = Width;
+    *DisplayHeight = Height;
   } else {
     UseFallbackSize(DisplayWidth, DisplayHeight);
   }

@@ -358,6 +358,38 @@ TEST_F(DisplayTest, ListNamesAreCutAtTheScreenWidth) {
   EXPECT_TRUE(Contains(Draw(4), "\x1b[3;1f\n"));
 }
 
+TEST_F(DisplayTest, ListShowsEveryControlCharacterOfANameAsAQuestionMark) {
+  DisplayHeight = 4;
+  DisplayWidth = 12;
+  ShowList(0);
+  const struct {
+    const char* Name;
+    const char* Shown;  // the row's text, cut or padded to 12 characters
+  } Cases[] = {
+      {"\x1b[2Jx.jpg", "?[2Jx.jpg   "},        // erase screen
+      {"\x1b]0;pwn\x07.jpg", "?]0;pwn?.jpg"},  // retitle the terminal
+      {"\x1b[?1lk.jpg", "?[?1lk.jpg  "},       // cursor keys to normal mode
+      {"a\nb\r\t.jpg", "a?b??.jpg   "},        // line feed, return, tab
+      {"a\x7f\x9b"
+       "2J.jpg",
+       "a??2J.jpg   "},  // DEL, lone C1 byte (CSI)
+      {"a\xc2\x9b"
+       "2J.jpg",
+       "a?2J.jpg    "},                                       // C1 encoded in UTF-8
+      {"\xc3\xa9t\xc3\xa9.jpg", "\xc3\xa9t\xc3\xa9.jpg   "},  // printable UTF-8 kept
+      {"\xe2\x82\xac\xf0\x9f\x93\xb7.jpg", "\xe2\x82\xac\xf0\x9f\x93\xb7.jpg "},
+      {"\xc0\x9b\xe2\x82.jpg", "\xc0?\xe2?.jpg    "},  // overlong and cut sequences
+      {"\x1b\x1b\x1b\x1b\x1b\x1b\x1b\x1b\x1b\x1b\x1b\x1b\x1b.jpg", "????????????"},
+  };
+  for (const auto& Case : Cases) {
+    std::free(ThisConfig.DirList[0]);
+    ThisConfig.DirList[0] = testsupport::HeapText(Case.Name);
+    EXPECT_EQ(Draw(4), Begin + EntrySelected + "\x1b[3;1f" + Case.Shown + "\n\x1b[0m" + End)
+        << Case.Shown;
+    EXPECT_STREQ(ThisConfig.DirList[0], Case.Name);  // only the display changes
+  }
+}
+
 TEST_F(DisplayTest, ListPositionsFarOutsideTheListDrawNothing) {
   AddEntries(3);
   for (int Position : {INT_MAX, INT_MIN}) {

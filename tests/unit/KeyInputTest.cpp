@@ -250,6 +250,26 @@ TEST_F(KeyInputTest, WaitGivesUpWhenInputStaysReadableButEmpty) {
   EXPECT_EQ(world().WaitCalls, KeyWaitLimitMs / 50);
 }
 
+TEST_F(KeyInputTest, ReplyWaitEndsWhateverArrives) {
+  // A stream without an escape (standard input from /dev/zero, a line held in break) is
+  // read up to the byte limit and no further.
+  Type(std::string(100000, '\0'));
+  EXPECT_EQ(Read(27, 'R'), 0);
+  EXPECT_EQ(world().Input.size(), 100000u - ReplyByteLimit);
+  // A trickle, one byte per millisecond, ends at the time limit, before the byte limit.
+  world().Input.clear();
+  world().MsPerByte = 1;
+  Type(std::string(3000, 'x'));
+  EXPECT_EQ(Read(27, 'R'), 0);
+  EXPECT_EQ(world().Input.size(), 3000u - static_cast<unsigned>(KeyWaitLimitMs));
+  // A termination request ends the wait before anything is read.
+  world().Input.clear();
+  ExitRequested = 1;
+  Type("\x1b[24;80R");
+  EXPECT_EQ(Read(27, 'R'), 0);
+  EXPECT_EQ(world().Input.size(), 8u);
+}
+
 TEST_F(KeyInputTest, OverlongReplyIsCutAtTheBufferWithoutToChar) {
   Type("\x1b" + std::string(5000, '9') + "R");
   EXPECT_EQ(Read(27, 'R'), 4092);

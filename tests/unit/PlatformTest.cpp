@@ -1,5 +1,7 @@
-// The production hooks: standard input that is a pipe, not a terminal.
+// The production hooks: standard input that is a pipe, not a terminal; a shell command that
+// cannot run; a standard output whose reader has gone.
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include "platform/Platform.h"
@@ -57,4 +59,35 @@ TEST(ProductionInput, EndOfInputGivesNoByte) {
   Input.CloseWriter();
   unsigned char Byte = 0;
   EXPECT_EQ(ProductionPlatform().ReadInputByte(&Byte), 0);
+}
+
+TEST(ProductionShell, CommandThatCannotRunIsToldFromOneWithoutOutput) {
+  char Out[64] = "stale";
+  EXPECT_FALSE(ProductionPlatform().ReadFirstLine("/nonexistent/ps 2>/dev/null", Out, 64));
+  EXPECT_STREQ(Out, "");
+  EXPECT_TRUE(ProductionPlatform().ReadFirstLine("exit 1", Out, 64));
+  EXPECT_STREQ(Out, "");
+  EXPECT_TRUE(ProductionPlatform().ReadFirstLine("echo running; exit 127", Out, 64));
+  EXPECT_STREQ(Out, "running\n");
+}
+
+TEST(ProductionOutput, WriteToAPipeWithoutReaderMarksTheOutputLost) {
+  int Ends[2];
+  ASSERT_EQ(pipe(Ends), 0);
+  close(Ends[0]);
+  const int Saved = dup(STDOUT_FILENO);
+  dup2(Ends[1], STDOUT_FILENO);
+  struct sigaction Ignore {};
+  struct sigaction Previous {};
+  Ignore.sa_handler = SIG_IGN;
+  sigaction(SIGPIPE, &Ignore, &Previous);
+  OutputLost = false;
+  ProductionPlatform().WriteOutput("x", 1);
+  const bool Lost = OutputLost;
+  OutputLost = false;
+  sigaction(SIGPIPE, &Previous, nullptr);
+  dup2(Saved, STDOUT_FILENO);
+  close(Saved);
+  close(Ends[1]);
+  EXPECT_TRUE(Lost);
 }

@@ -23,21 +23,30 @@ void RecordRunShell(const char* Command) {
   TheWorld().Commands.emplace_back(Command);
 }
 
-void ScriptedReadFirstLine(const char* Command, char* Out, int Size) {
+bool ScriptedReadFirstLine(const char* Command, char* Out, int Size) {
   World& W = TheWorld();
   W.Commands.emplace_back(Command);
+  if (W.QueriesCannotRun) {
+    if (Size > 0) Out[0] = 0;
+    return false;
+  }
   std::string Answer = W.DefaultFirstLine;
   if (!W.FirstLineAnswers.empty()) {
     Answer = W.FirstLineAnswers.front();
     W.FirstLineAnswers.pop_front();
   }
-  if (Size <= 0) return;
+  if (Size <= 0) return true;
   std::strncpy(Out, Answer.c_str(), static_cast<std::size_t>(Size) - 1);
   Out[Size - 1] = 0;
+  return true;
 }
 
 std::time_t FixedNow() {
   return TheWorld().Clock;
+}
+
+std::int64_t ScriptedSteadyMs() {
+  return TheWorld().SteadyMs;
 }
 
 int ScriptedReadByte(unsigned char* Byte) {
@@ -45,12 +54,14 @@ int ScriptedReadByte(unsigned char* Byte) {
   if (W.Input.empty()) return 0;
   *Byte = W.Input.front();
   W.Input.pop_front();
+  W.SteadyMs += W.MsPerByte;
   return 1;
 }
 
-int ScriptedWait(int) {
+int ScriptedWait(int TimeoutMs) {
   World& W = TheWorld();
   ++W.WaitCalls;
+  if (W.Input.empty()) W.SteadyMs += TimeoutMs;
   return W.Input.empty() ? 0 : 1;
 }
 
@@ -73,6 +84,7 @@ void InstallRecordingPlatform() {
   Platform.RunShell = RecordRunShell;
   Platform.ReadFirstLine = ScriptedReadFirstLine;
   Platform.Now = FixedNow;
+  Platform.MonotonicMs = ScriptedSteadyMs;
   Platform.ReadInputByte = ScriptedReadByte;
   Platform.WaitForInput = ScriptedWait;
   Platform.WriteOutput = CaptureOutput;
@@ -98,6 +110,8 @@ void ResetGlobals() {
   for (auto& Pin : GPIO_Output_Pin) Pin = NoPin;
   GPIO = nullptr;
   ExitFlag = 0;
+  ExitRequested = 0;
+  OutputLost = false;
   Refresh = 0;
   TimePeriod = 0;
   PreviewCount = 0;

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <cstring>
 #include <ctime>
 #include <deque>
@@ -27,7 +28,10 @@ struct World {
   std::vector<std::string> Commands;         // every RunShell and ReadFirstLine command
   std::deque<std::string> FirstLineAnswers;  // answers for ReadFirstLine, in order
   std::string DefaultFirstLine;              // answer once the queue is empty
+  bool QueriesCannotRun = false;             // ReadFirstLine fails as if popen had
   std::time_t Clock = 0;                     // what Now returns
+  std::int64_t SteadyMs = 0;                 // what MonotonicMs returns; waits advance it
+  int MsPerByte = 0;                         // and so does each byte read, by this much
   std::deque<unsigned char> Input;           // bytes pending on standard input
   std::string Output;                        // everything written to standard output
   int WaitCalls = 0;

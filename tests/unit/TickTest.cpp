@@ -109,6 +109,36 @@ TEST_F(TickTest, RecordingBecomesPreviewAtTheCheckAfterTheToolEnds) {
   EXPECT_EQ(ThisConfigSave.Mode, ModePreview);
 }
 
+TEST_F(TickTest, CheckThatCannotRunStartsNothingAndSaysSoOnce) {
+  const std::string ErrorLine = std::string(
+                                    "\x1b"
+                                    "7\x1b[1m\x1b[37m\x1b[41m") +
+                                CameraCheckFailedMessage +
+                                "\n\x1b"
+                                "8";
+  std::snprintf(ThisConfig.Preview, TextSize, "raspivid &");
+  world().QueriesCannotRun = true;
+  PreviewCount = 0;
+  ThisConfigSave.Mode = ModeIdle;
+  Ticks(23);  // three checks, on ticks 1, 12 and 23
+  EXPECT_EQ(Queries(), 3);
+  EXPECT_EQ(world().Commands.size(), 3u);  // no launch
+  EXPECT_EQ(ThisConfigSave.Mode, ModeIdle);
+  EXPECT_EQ(world().Output, ErrorLine);
+  // The check runs again and finds nothing: the preview starts as always, and a later
+  // failure is reported afresh.
+  world().QueriesCannotRun = false;
+  Ticks(11);
+  ASSERT_EQ(world().Commands.size(), 5u);
+  EXPECT_EQ(world().Commands[4], "raspivid &");
+  EXPECT_EQ(ThisConfigSave.Mode, ModePreview);
+  world().QueriesCannotRun = true;
+  Ticks(11);
+  EXPECT_EQ(world().Output, ErrorLine + ErrorLine);
+  world().QueriesCannotRun = false;
+  Ticks(11);  // leaves the message state at rest for the next test
+}
+
 TEST_F(TickTest, PlayListHoldsTheCheckAndItRunsOnTheFirstTickAfter) {
   PreviewCount = 0;
   ThisConfigSave.Mode = ModePlayList;

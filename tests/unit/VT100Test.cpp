@@ -76,20 +76,22 @@ TEST_F(SizeQueryTest, ReportIsReadWhenAKeyIsStillRemembered) {
   EXPECT_EQ(Height, 24);
 }
 
-TEST_F(SizeQueryTest, ReplyWithoutBracketGivesZeroHeight) {
-  Reply(
-      "\x1b"
-      "24;80R");
+TEST_F(SizeQueryTest, ReplyGivingNoUsableSizeTakesTheKernelSize) {
+  ScriptedWidth = 132;
+  ScriptedHeight = 43;
+  for (const char* Nonsense : {"\x1b"
+                               "24;80R",
+                               "\x1b[24R", "\x1b[0;0R", "\x1b[-7;-3R", "\x1b[abc;xyzR",
+                               "\x1b[99999;99999R", "\x1b[257;80R", "\x1b[24;257R"}) {
+    Reply(Nonsense);
+    Measure();
+    EXPECT_EQ(Width, 132) << Nonsense + 1;
+    EXPECT_EQ(Height, 43) << Nonsense + 1;
+  }
+  Reply("\x1b[1;256R");  // the smallest and largest sizes a report can give
   Measure();
-  EXPECT_EQ(Height, 0);
-  EXPECT_EQ(Width, 80);
-}
-
-TEST_F(SizeQueryTest, ReplyWithoutSemicolonGivesZeroWidth) {
-  Reply("\x1b[24R");
-  Measure();
-  EXPECT_EQ(Height, 24);
-  EXPECT_EQ(Width, 0);
+  EXPECT_EQ(Width, 256);
+  EXPECT_EQ(Height, 1);
 }
 
 TEST_F(SizeQueryTest, NoReplyTakesTheKernelSize) {
