@@ -160,11 +160,13 @@ wait_until_long() {
 
 tmux_cmd() { tmux -L "$TMUX_SOCKET" -f /dev/null "$@"; }
 
-# start_in_tmux WIDTH HEIGHT [NAME=VALUE...]: starts ./harrowlight from the run directory in
+# launch_in_tmux WIDTH HEIGHT [NAME=VALUE...]: starts ./harrowlight from the run directory in
 # a pane of the given size. A wrapper records the terminal settings before and after the
 # run (stty.before, stty.after), the program's process id (harrowlight.pid) and its exit
-# status (exit.status), then keeps the pane open for inspection.
-start_in_tmux() {
+# status (exit.status), then keeps the pane open for inspection. HL_COMMAND, when set,
+# replaces the plain "./harrowlight <&0" (to give the program other streams or limits; it
+# must end in the program's own process, "exec" where a subshell is needed).
+launch_in_tmux() {
   local width=$1 height=$2
   shift 2
   rm -f "$RUN_DIR/harrowlight.pid" "$RUN_DIR/exit.status" "$RUN_DIR/stty.before" \
@@ -178,7 +180,7 @@ start_in_tmux() {
     for assignment in "$@"; do printf 'export %q\n' "$assignment"; done
     echo 'stty -g >stty.before'
     # Standard input stays the terminal: an explicit redirection overrides /dev/null.
-    echo './harrowlight <&0 &'
+    echo "${HL_COMMAND:-./harrowlight <&0} &"
     echo 'echo $! >harrowlight.pid'
     echo 'wait $!'
     echo 'echo $? >exit.status'
@@ -192,6 +194,11 @@ start_in_tmux() {
   tmux_cmd new-session -d -s hl -x "$width" -y "$height" "$RUN_DIR/pane.sh"
   wait_until "the program to start" test -s "$RUN_DIR/harrowlight.pid"
   PROGRAM_PID=$(cat "$RUN_DIR/harrowlight.pid")
+}
+
+# start_in_tmux WIDTH HEIGHT [NAME=VALUE...]: launch_in_tmux, then waits for the first screen.
+start_in_tmux() {
+  launch_in_tmux "$@"
   # The size query's reply leaves its escape byte as the last key seen, so an arrow read
   # in the same iteration as the first screen would be damped as a repeat: wait until
   # the screen is drawn and a few key-less ticks have passed.
@@ -236,6 +243,14 @@ press() {
   key "$1"
   expect_row "$2" "$3"
   settle
+}
+
+# handlers_installed PID: the program catches SIGTERM, SIGHUP and SIGINT.
+handlers_installed() {
+  local mask
+  mask=$(awk '/^SigCgt:/ { print $2 }' "/proc/$1/status" 2>/dev/null) || return 1
+  [ -n "$mask" ] || return 1
+  [ $((16#$mask & 16#4003)) -eq $((16#4003)) ]
 }
 
 program_running() { kill -0 "$PROGRAM_PID" 2>/dev/null && [ ! -e "$RUN_DIR/exit.status" ]; }

@@ -32,14 +32,6 @@ steady() {
   echo "$least"
 }
 
-# handlers_installed PID: the program catches SIGTERM, SIGHUP and SIGINT.
-handlers_installed() {
-  local mask
-  mask=$(awk '/^SigCgt:/ { print $2 }' "/proc/$1/status" 2>/dev/null) || return 1
-  [ -n "$mask" ] || return 1
-  [ $((16#$mask & 16#4003)) -eq $((16#4003)) ]
-}
-
 # start_on_terminal: inside a pane, starts ./harrowlight in the background on the pane's
 # terminal and waits (at most 5 s) until its signal handlers are in place. Sets pid.
 start_on_terminal() {

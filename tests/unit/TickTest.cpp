@@ -120,7 +120,11 @@ TEST_F(TickTest, CheckThatCannotRunStartsNothingAndSaysSoOnce) {
   world().QueriesCannotRun = true;
   PreviewCount = 0;
   ThisConfigSave.Mode = ModeIdle;
-  Ticks(23);  // three checks, on ticks 1, 12 and 23
+  Refresh = FlagSet;  // a redraw is due, which would erase the message at once
+  Timer(0);
+  EXPECT_EQ(world().Output, "");
+  Refresh = 0;
+  Ticks(22);  // checks on ticks 12 and 23
   EXPECT_EQ(Queries(), 3);
   EXPECT_EQ(world().Commands.size(), 3u);  // no launch
   EXPECT_EQ(ThisConfigSave.Mode, ModeIdle);
@@ -132,6 +136,7 @@ TEST_F(TickTest, CheckThatCannotRunStartsNothingAndSaysSoOnce) {
   ASSERT_EQ(world().Commands.size(), 5u);
   EXPECT_EQ(world().Commands[4], "raspivid &");
   EXPECT_EQ(ThisConfigSave.Mode, ModePreview);
+  Refresh = 0;  // the loop has redrawn
   world().QueriesCannotRun = true;
   Ticks(11);
   EXPECT_EQ(world().Output, ErrorLine + ErrorLine);
