@@ -46,11 +46,7 @@ case_names() {
   start_in_tmux 80 24
   expect_row 11 "RESOLUTION"
   press Down 11 "EXPOSURE"
-  press Down 11 "EFFECT"
-  press Down 11 "EXEC"
-  press Right 12 "$(centred VIDEO)"
-  press Right 12 "$(centred PLAY)"
-  key Enter
+  choose_play
   settle
   key Space
   expect_row 13 "a?[2Jb.jpg"

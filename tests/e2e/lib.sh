@@ -339,5 +339,15 @@ press_button() {
   settle
 }
 
+# choose_play: from the EXPOSURE menu of test.ini, commits "PLAY" in the EXEC menu, so that
+# Space opens the playback list.
+choose_play() {
+  press Down 11 "EFFECT"
+  press Down 11 "EXEC"
+  press Right 12 "$(centred VIDEO)"
+  press Right 12 "$(centred PLAY)"
+  key Enter
+}
+
 # centred LABEL: an item line of the 20-column cells of test.ini, trailing blanks dropped.
 centred() { printf '%*s%s' $(((20 - ${#1}) / 2)) '' "$1"; }

@@ -32,11 +32,7 @@ wait_log '^raspistill ' 1
 
 log "choose PLAY"
 press Down 11 "EXPOSURE"
-press Down 11 "EFFECT"
-press Down 11 "EXEC"
-press Right 12 "$(centred VIDEO)"
-press Right 12 "$(centred PLAY)"
-key Enter
+choose_play
 wait_log '^raspistill ' 2
 settle
 

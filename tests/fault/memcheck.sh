@@ -32,11 +32,7 @@ settle
 key Space
 settle
 log "the playback list, a recording played and stopped"
-press Down 11 "EFFECT"
-press Down 11 "EXEC"
-press Right 12 "$(centred VIDEO)"
-press Right 12 "$(centred PLAY)"
-key Enter
+choose_play
 settle
 key Space
 wait_until "the list to show the capture" screen_shows ".jpg"
