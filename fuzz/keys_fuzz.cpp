@@ -112,8 +112,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* Data, std::size_t Size
     } else {
       FUZZ_CHECK(static_cast<std::size_t>(Count) == Consumed);
     }
-    // A reply ends at To unless the input ran out or the buffer filled.
-    if (To != 0 && Count > 0 && StreamPos < StreamSize && Count < MaxStoredBytes) {
+    // A reply ends at To unless the input ran out, the buffer filled or the bytes a
+    // reply may take were used up.
+    if (To != 0 && Count > 0 && StreamPos < StreamSize && Count < MaxStoredBytes &&
+        Consumed < static_cast<std::size_t>(ReplyByteLimit)) {
       FUZZ_CHECK(Stored[Count - 1] == static_cast<std::uint8_t>(To));
     }
 
