@@ -67,7 +67,7 @@ case_names() {
 }
 
 case_start() {
-  local source started
+  local source ending started
   # A terminal flooded with NUL bytes, as a serial line held in break gives them; the
   # program starts a second after the flood, so its whole start-up sees it.
   flood() {
