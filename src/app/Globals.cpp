@@ -84,11 +84,17 @@ void DismissStartUpReports() {
   KeptReports.clear();
 }
 
+// Weak, so that a program's own definition takes its place at link time.
+__attribute__((weak)) int SleepUnitTicks() {
+  return SleepTicksPerUnit;
+}
+
 int SleepTicksFor(int SleepPeriod) {
-  constexpr int Limit = INT_MAX / SleepTicksPerUnit;
-  if (SleepPeriod > Limit) return Limit * SleepTicksPerUnit;
-  if (SleepPeriod < -Limit) return -Limit * SleepTicksPerUnit;
-  return SleepPeriod * SleepTicksPerUnit;
+  const int Unit = SleepUnitTicks();
+  const int Limit = INT_MAX / Unit;
+  if (SleepPeriod > Limit) return Limit * Unit;
+  if (SleepPeriod < -Limit) return -Limit * Unit;
+  return SleepPeriod * Unit;
 }
 
 void ReleasePlayList() {

@@ -128,7 +128,11 @@ const std::vector<std::string>& StartUpReports();
 // Stops showing the kept start-up problems (the user has pressed a key).
 void DismissStartUpReports();
 
-// SleepPeriod x 400 ticks, saturated so a huge period cannot overflow.
+// Ticks of one unit of SleepPeriod: SleepTicksPerUnit (30 s). A program may link its own
+// definition instead; the simulated-GPIO test build does, to shorten the idle wait.
+int SleepUnitTicks();
+
+// SleepPeriod x SleepUnitTicks() ticks, saturated so a huge period cannot overflow.
 int SleepTicksFor(int SleepPeriod);
 
 // Releases the playback-list names (before a new scan).

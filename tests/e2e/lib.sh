@@ -5,6 +5,7 @@
 #
 # A script sources this file and calls e2e_setup with its name and its three arguments:
 # the harrowlight binary, the simulated-GPIO binary and the stand-in directory.
+# shellcheck shell=bash disable=SC2034 # the pin and word numbers are for the scripts
 
 set -euo pipefail
 
@@ -20,11 +21,18 @@ fi
 E2E_DIR=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 # Upper bound of every wait; a slow machine only makes a passing test slower.
 E2E_WAIT_SECONDS=${E2E_WAIT_SECONDS:-15}
+# Seconds into the script after which every wait fails (0: none). CTest sets it a little
+# under its own timeout, so a run that hangs still reports what it waited for.
+E2E_TIME_LIMIT=${HARROWLIGHT_TEST_LIMIT:-0}
 
 RUN_DIR=""
 TMUX_SOCKET=""
 TMUX_BASE=""
 TMUX_STARTS=0
+# The pane's first process while a pane runs; with PANE_RUNS_PROGRAM=1 the pane runs the
+# program itself (start_in_tmux) rather than a script of many runs.
+PANE_PID=""
+PANE_RUNS_PROGRAM=0
 STANDIN_LOG=""
 PROGRAM_PID=""
 E2E_NAME=""
@@ -53,11 +61,18 @@ fail() {
     echo "--- screen ---" >&2
     screen_text >&2 || true
   fi
-  if [ -n "$STANDIN_LOG" ] && [ -s "$STANDIN_LOG" ]; then
-    echo "--- stand-in log ---" >&2
-    cat "$STANDIN_LOG" >&2
-  fi
+  show_file "program exit status" "$RUN_DIR/exit.status"
+  show_file "errors of the pane's script" "$RUN_DIR/pane.err"
+  show_file "stand-in log" "$STANDIN_LOG"
   exit 1
+}
+
+# show_file TITLE FILE: FILE on standard error under a title, when it holds anything.
+show_file() {
+  if [ -n "$RUN_DIR" ] && [ -s "$2" ]; then
+    echo "--- $1 ---" >&2
+    cat "$2" >&2
+  fi
 }
 
 # e2e_setup NAME HARROWLIGHT SIMGPIO STANDIN_DIR
@@ -136,14 +151,28 @@ config_set() {
 # ---------------------------------------------------------------------------------------
 # Waiting
 
-# wait_until DESCRIPTION COMMAND...: polls COMMAND until it succeeds; fails the test when it
-# has not within E2E_WAIT_SECONDS.
+# wait_until DESCRIPTION COMMAND...: polls COMMAND until it succeeds. Fails the test when it
+# has not within E2E_WAIT_SECONDS or the script's time limit, and at once when the pane is
+# gone or the program in it ends (unless it had already ended when the wait began).
 wait_until() {
   local what=$1
   shift
   local deadline=$((SECONDS + E2E_WAIT_SECONDS))
+  if [ "$E2E_TIME_LIMIT" -gt 0 ] && [ "$deadline" -gt "$E2E_TIME_LIMIT" ]; then
+    deadline=$E2E_TIME_LIMIT
+  fi
+  local ended_before=0
+  if pane_program_ended; then ended_before=1; fi
   until "$@"; do
-    [ "$SECONDS" -lt "$deadline" ] || fail "timed out waiting for: $what"
+    if pane_gone; then
+      fail "the terminal is gone (tmux server or pane ended) while waiting for: $what"
+    fi
+    if [ "$ended_before" -eq 0 ] && pane_program_ended; then
+      # The program may have done what was awaited just before it ended.
+      "$@" && return 0
+      fail "the program ended while waiting for: $what"
+    fi
+    [ "$SECONDS" -lt "$deadline" ] || fail "timed out after ${SECONDS}s waiting for: $what"
     sleep 0.1
   done
 }
@@ -159,6 +188,28 @@ wait_until_long() {
 # tmux
 
 tmux_cmd() { tmux -L "$TMUX_SOCKET" -f /dev/null "$@"; }
+
+# process_gone PID: the process has ended (collected or not).
+process_gone() {
+  local state=Z
+  read -r _ _ state _ 2>/dev/null <"/proc/$1/stat" || state=Z
+  [ "$state" = Z ]
+}
+
+# A pane was started and its first process has ended: the server or the pane went away.
+pane_gone() { [ -n "$PANE_PID" ] && process_gone "$PANE_PID"; }
+
+# The program started by launch_in_tmux has ended (its pane records the status).
+pane_program_ended() { [ "$PANE_RUNS_PROGRAM" -eq 1 ] && [ -s "$RUN_DIR/exit.status" ]; }
+
+# new_pane WIDTH HEIGHT SCRIPT: a fresh tmux server whose one pane runs SCRIPT.
+new_pane() {
+  # A fresh server per start: a server just told to end may still hold the old socket.
+  TMUX_STARTS=$((TMUX_STARTS + 1))
+  TMUX_SOCKET="$TMUX_BASE-$TMUX_STARTS"
+  tmux_cmd new-session -d -s hl -x "$1" -y "$2" "$3"
+  PANE_PID=$(tmux_cmd display-message -p -t hl '#{pane_pid}')
+}
 
 # launch_in_tmux WIDTH HEIGHT [NAME=VALUE...]: starts ./harrowlight from the run directory in
 # a pane of the given size. A wrapper records the terminal settings before and after the
@@ -188,10 +239,8 @@ launch_in_tmux() {
     echo 'exec sleep 3600'
   } >"$RUN_DIR/pane.sh"
   chmod +x "$RUN_DIR/pane.sh"
-  # A fresh server per start: a server just told to end may still hold the old socket.
-  TMUX_STARTS=$((TMUX_STARTS + 1))
-  TMUX_SOCKET="$TMUX_BASE-$TMUX_STARTS"
-  tmux_cmd new-session -d -s hl -x "$width" -y "$height" "$RUN_DIR/pane.sh"
+  new_pane "$width" "$height" "$RUN_DIR/pane.sh"
+  PANE_RUNS_PROGRAM=1
   wait_until "the program to start" test -s "$RUN_DIR/harrowlight.pid"
   PROGRAM_PID=$(cat "$RUN_DIR/harrowlight.pid")
 }
@@ -212,6 +261,8 @@ stop_tmux() {
   if [ -n "$TMUX_SOCKET" ]; then
     tmux_cmd kill-server 2>/dev/null || true
   fi
+  PANE_PID=""
+  PANE_RUNS_PROGRAM=0
 }
 
 # The pane as text, one line per screen row (row 1 first), trailing blanks dropped.

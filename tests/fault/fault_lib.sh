@@ -1,6 +1,8 @@
 # Helpers of the fault scripts, on top of the end-to-end helpers: process figures from
 # /proc, a check of CONFIG.DAT as a whole record, PATH directories holding only chosen
 # tools, and a tmux pane that runs a script of many program runs.
+# shellcheck shell=bash
+# shellcheck source=tests/e2e/lib.sh
 source "$(dirname "${BASH_SOURCE[0]}")/../e2e/lib.sh"
 
 FAULT_DIR=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
@@ -119,9 +121,7 @@ start_script_in_tmux() {
     echo 'exec sleep 3600'
   } >"$RUN_DIR/pane.sh"
   chmod +x "$RUN_DIR/pane.sh"
-  TMUX_STARTS=$((TMUX_STARTS + 1))
-  TMUX_SOCKET="$TMUX_BASE-$TMUX_STARTS"
-  tmux_cmd new-session -d -s hl -x "$width" -y "$height" "$RUN_DIR/pane.sh"
+  new_pane "$width" "$height" "$RUN_DIR/pane.sh"
 }
 
 # random_sleep MAX_MS: sleeps a random time from 0 to MAX_MS milliseconds.

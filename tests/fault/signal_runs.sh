@@ -24,7 +24,7 @@ for ((run = 1; run <= 2000 && sent < total; run++)); do
       *) name=INT ;;
     esac
     # A signal to a run that has already ended is not counted.
-    read -r _ _ state _ <"/proc/$pid/stat" 2>/dev/null || state=Z
+    read -r _ _ state _ 2>/dev/null <"/proc/$pid/stat" || state=Z
     if [ "$state" != Z ] && kill -s "$name" "$pid" 2>/dev/null; then
       delivered=$((delivered + 1))
     fi
