@@ -373,6 +373,7 @@ gpio_word() { od -A n -t u4 -j $(($1 * 4)) -N 4 "$RUN_DIR/gpio.sim" | tr -d ' ';
 # gpio_write_word N VALUE: stores VALUE little-endian in word N without truncating the file.
 gpio_write_word() {
   local v=$2
+  # shellcheck disable=SC2059 # the format is the four bytes as octal escapes
   printf "$(printf '\\%03o\\%03o\\%03o\\%03o' $((v & 255)) $(((v >> 8) & 255)) \
     $(((v >> 16) & 255)) $(((v >> 24) & 255)))" |
     dd of="$RUN_DIR/gpio.sim" bs=4 seek="$1" conv=notrunc status=none

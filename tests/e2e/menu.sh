@@ -5,6 +5,7 @@
 # and any key back; "LED OFF"/"LED ON" drive the LED pin; a GPIO button acts as its key;
 # "SLEEP OFF" shows in the status line; "OFF" ends the run with the state saved and the
 # terminal restored, and a restart shows the same position and selections.
+# shellcheck source=tests/e2e/lib.sh
 source "$(dirname "$0")/lib.sh"
 e2e_setup menu "$@"
 install_program simgpio

@@ -4,11 +4,13 @@
 # again stops it; Space goes back to the menu and the preview. A recording whose name holds
 # shell syntax is listed, but choosing it runs nothing: no command hidden in the name runs
 # and no player is started for it.
+# shellcheck source=tests/e2e/lib.sh
 source "$(dirname "$0")/lib.sh"
 e2e_setup playback "$@"
 install_program production
 
 captures=$RUN_DIR/captures
+# shellcheck disable=SC2016 # a file name that would run a command if a shell expanded it
 hostile1='a$(touch PWNED)b.jpg'
 hostile2='x;touch PWNED2;.jpg'
 for name in "$hostile1" "$hostile2" clip1.h264 pic1.jpg notes.txt UPPER.JPG two.dots.jpg; do

@@ -3,6 +3,7 @@
 # gets the chosen options, the zoomed still (whose command writes "`" for its commas) runs
 # with the commas restored and a dated, numbered file name, and the capture is listed for
 # playback.
+# shellcheck source=tests/e2e/lib.sh
 source "$(dirname "$0")/lib.sh"
 e2e_setup sample "$@"
 install_program production

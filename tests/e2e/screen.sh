@@ -3,6 +3,7 @@
 # the middle slot of the menu window with the menus below it, the clock on the row above the
 # last, all where the measured size puts them. Without a terminal on standard input and
 # output the program still draws its first screen and ends cleanly on SIGTERM.
+# shellcheck source=tests/e2e/lib.sh
 source "$(dirname "$0")/lib.sh"
 e2e_setup screen "$@"
 install_program production

@@ -3,6 +3,7 @@
 # the first tick, and SIGTERM ends the run through the shutdown sequence (state file of 280
 # bytes, camera tools killed, terminal settings given back, exit status 0). A camera tool
 # that ends at once is started again by the watchdog and leaves no ended process behind.
+# shellcheck source=tests/e2e/lib.sh
 source "$(dirname "$0")/lib.sh"
 e2e_setup start_stop "$@"
 install_program production
@@ -33,6 +34,7 @@ log "a preview tool that ends at once is restarted and collected"
 start_in_tmux 80 24 HARROWLIGHT_STANDIN_EXIT=crash
 wait_log "$preview" 3
 # The program collects its ended tools each tick; at most the latest may still wait.
+# shellcheck disable=SC2009 # pgrep does not print the process state
 zombies() { ps -o stat= --ppid "$PROGRAM_PID" | grep -c '^Z' || true; }
 few_zombies() { [ "$(zombies)" -le 1 ]; }
 wait_until "ended tools to be collected" few_zombies

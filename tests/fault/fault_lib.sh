@@ -5,12 +5,13 @@
 # shellcheck source=tests/e2e/lib.sh
 source "$(dirname "${BASH_SOURCE[0]}")/../e2e/lib.sh"
 
+# shellcheck disable=SC2034 # for the scripts
 FAULT_DIR=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 
 # ---------------------------------------------------------------------------------------
 # Process figures
 
-fd_count() { ls "/proc/$1/fd" 2>/dev/null | wc -l; }
+fd_count() { find "/proc/$1/fd" -mindepth 1 -maxdepth 1 2>/dev/null | wc -l; }
 rss_kb() { awk '/^VmRSS:/ { print $2 }' "/proc/$1/status" 2>/dev/null || echo 0; }
 # User and system CPU time in clock ticks (fields 14 and 15, after the command name).
 cpu_ticks() { sed 's/^.*) //' "/proc/$1/stat" | awk '{ print $12 + $13 }'; }
@@ -19,6 +20,7 @@ cpu_hz() { getconf CLK_TCK; }
 # other_children PID: children of PID that are neither camera tools nor the player, ended
 # ones included: what would pile up if the program leaked processes.
 other_children() {
+  # shellcheck disable=SC2009 # pgrep cannot leave out names by a pattern
   ps -o comm= --ppid "$1" 2>/dev/null | grep -cvE '^(raspistill|raspivid|omxplayer\.bin)$' || true
 }
 
@@ -70,6 +72,8 @@ state_problem() {
   [ "${w[68]}" -ge 0 ] && [ "${w[68]}" -le 3 ] || echo "Mode ${w[68]}"
 }
 
+# expect_valid_state [FILE]: fails unless FILE (CONFIG.DAT of the run) is a whole record.
+# shellcheck disable=SC2120 # the file is optional
 expect_valid_state() {
   local problem
   problem=$(state_problem "${1:-$RUN_DIR/CONFIG.DAT}")

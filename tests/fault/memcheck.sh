@@ -3,6 +3,7 @@
 # started and stopped, the playback list opened, a recording played and stopped, the list
 # closed, then SIGTERM. No invalid access, nothing lost, no descriptor left open but the
 # standard ones, and every menu text and list name released at shutdown.
+# shellcheck source=tests/fault/fault_lib.sh
 source "$(dirname "$0")/fault_lib.sh"
 e2e_setup memcheck "$@"
 command -v valgrind >/dev/null || fail "valgrind is not installed"

@@ -2,6 +2,7 @@
 # Power cut at any moment: the program, saving on captures and at shutdown, is killed with
 # SIGKILL at random points many times; CONFIG.DAT always holds a whole 280-byte record,
 # the one from before the run or one the run saved.
+# shellcheck source=tests/fault/fault_lib.sh
 source "$(dirname "$0")/fault_lib.sh"
 e2e_setup power_loss "$@"
 install_program simgpio

@@ -1,8 +1,10 @@
+#!/bin/bash
 # Runs in a terminal pane: RUNS runs of the simulated-GPIO ./harrowlight, each pressing the
 # Space button (a capture saves a new record) and then cut off with SIGKILL at a random
 # moment, sometimes during the shutdown save that a SIGTERM just started. After each run
 # CONFIG.DAT must be the record from before the run or one the run saved: a line to
 # power.results per run: run, capture number before, after, and the problem (or "ok").
+# shellcheck source=tests/fault/fault_lib.sh
 source "$(dirname "$0")/fault_lib.sh"
 set +eu +o pipefail
 RUN_DIR=$PWD

@@ -1,8 +1,10 @@
+#!/bin/bash
 # Runs in a terminal pane: runs of ./harrowlight, each sent up to SIGNALS signals (SIGTERM,
 # SIGHUP or SIGINT at random) at random moments once its handlers are in place, until
 # TOTAL signals have reached a running program (at most 2000 runs). Writes one
 # line a run to signal.results: run, exit status, signals delivered, CONFIG.DAT size,
 # whether the terminal settings came back ("same" or "changed").
+# shellcheck source=tests/fault/fault_lib.sh
 source "$(dirname "$0")/fault_lib.sh"
 set +eu +o pipefail
 RUN_DIR=$PWD

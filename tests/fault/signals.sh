@@ -2,6 +2,7 @@
 # A thousand and more SIGTERM, SIGHUP and SIGINT deliveries at random moments across many
 # runs in a terminal: every run ends through the shutdown sequence (exit status 0, a
 # 280-byte CONFIG.DAT written) and gives the terminal its settings back.
+# shellcheck source=tests/fault/fault_lib.sh
 source "$(dirname "$0")/fault_lib.sh"
 e2e_setup signals "$@"
 install_program production

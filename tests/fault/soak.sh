@@ -3,6 +3,7 @@
 # with camera tools that end at random times or crash; resident memory, open descriptors
 # and child processes stay flat and CONFIG.DAT stays a whole record throughout.
 # FAULT_SOAK_SECONDS (default 90) makes it longer by hand.
+# shellcheck source=tests/fault/fault_lib.sh
 source "$(dirname "$0")/fault_lib.sh"
 e2e_setup soak "$@"
 install_program simgpio

@@ -3,6 +3,7 @@
 # standard output closed: no hang, no busy loop, bounded memory, SIGTERM still ends the
 # run through the shutdown sequence, and no device or file the program opens ever takes
 # the place of a closed standard stream.
+# shellcheck source=tests/fault/fault_lib.sh
 source "$(dirname "$0")/fault_lib.sh"
 e2e_setup stdin "$@"
 install_program simgpio
