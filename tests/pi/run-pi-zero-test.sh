@@ -52,6 +52,9 @@ Work=$(readlink -f "$Work")
 Cache=$(readlink -f "$Cache")
 Log=$Work/serial.log
 Monitor=$Work/monitor.sock
+# tmux keeps its socket in the scratch directory: private to this run, gone with it.
+export TMUX_TMPDIR=$Work/tmux
+mkdir -m 700 "$TMUX_TMPDIR"
 Tmux=(tmux -L "harrowlight-pi-$$" -f /dev/null)
 TestName=pi-test
 StartSeconds=$(date +%s.%N)
