@@ -11,12 +11,13 @@
 #   check:  a process check that cannot run (no descriptor for its pipe) starts no preview
 #           and says so on the error line.
 # The times to the menu and to the end are logged for the record, not judged.
+# shellcheck source=tests/e2e/lib.sh
 source "$(dirname "$0")/lib.sh"
 CASE=$1
 shift
 e2e_setup "hostile_$CASE" "$@"
 install_program production
-cd "$RUN_DIR"
+cd "$RUN_DIR" || exit
 
 now_ms() { date +%s%3N; }
 
@@ -31,7 +32,7 @@ end_with_sigterm() {
   wait_for_exit
   log "$1: ended $(($(now_ms) - sent)) ms after SIGTERM"
   [ "$(exit_status)" -eq 0 ] || fail "$1: exit status $(exit_status)"
-  [ -e CONFIG.DAT ] && [ "$(state_size)" -eq 280 ] || fail "$1: CONFIG.DAT not written"
+  { [ -e CONFIG.DAT ] && [ "$(state_size)" -eq 280 ]; } || fail "$1: CONFIG.DAT not written"
 }
 
 program_is_harrowlight() { [ "$(cat "/proc/$PROGRAM_PID/comm" 2>/dev/null)" = harrowlight ]; }
@@ -73,6 +74,7 @@ case_start() {
   flood() {
     local nuls
     nuls=$(printf '00 %.0s' $(seq 500))
+    # shellcheck disable=SC2086 # one argument a byte
     while tmux_cmd send-keys -t hl -H $nuls 2>/dev/null; do :; done
   }
   for source in zero tty; do
@@ -105,7 +107,7 @@ case_pipe() {
   mkfifo screen.fifo
   cat screen.fifo >screen.out &
   local reader=$!
-  BACKGROUND_PIDS+=($reader)
+  BACKGROUND_PIDS+=("$reader")
   HL_COMMAND='./harrowlight <&0 >screen.fifo' launch_in_tmux 80 24
   wait_until "the menu on the pipe" grep -q RESOLUTION screen.out
   wait_until "the preview" test "$(standin_count raspistill)" -ge 1
@@ -117,7 +119,7 @@ case_pipe() {
   key -H 1b 4f 42
   wait_for_exit
   [ "$(exit_status)" -eq 0 ] || fail "exit status $(exit_status) (141: killed by SIGPIPE)"
-  [ -e CONFIG.DAT ] && [ "$(state_word 1)" -eq 1 ] || fail "the state was not saved"
+  { [ -e CONFIG.DAT ] && [ "$(state_word 1)" -eq 1 ]; } || fail "the state was not saved"
   wait_until "the preview to be stopped" no_standin_running raspistill
   [ "$(cat stty.after)" = "$(cat stty.before)" ] || fail "terminal settings not restored"
 }
