@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "common/Common.h"
 #include "platform/Platform.h"
@@ -37,6 +38,13 @@ inline int NoInput(unsigned char*) {
 inline int NoWait(int) {
   return 0;
 }
+inline int FolderIsFine(const char*, std::uint64_t* FreeBytes) {
+  *FreeBytes = UINT64_MAX;
+  return 0;
+}
+inline std::vector<std::string> EmptyFolder(const char*) {
+  return {};
+}
 inline std::time_t FixedNow() {
   return 0;
 }
@@ -54,6 +62,8 @@ inline PlatformHooks QuietPlatform() {
   Hooks.ReadInputByte = NoInput;
   Hooks.WaitForInput = NoWait;
   Hooks.WriteOutput = DropOutput;
+  Hooks.InspectFolder = FolderIsFine;
+  Hooks.ListFolder = EmptyFolder;
   return Hooks;
 }
 

@@ -22,7 +22,6 @@ ConfigSaveStruct FirstRunState() {
 }
 
 void CheckInRange(const ConfigSaveStruct& State) {
-  FUZZ_CHECK(State.ID >= 0);
   FUZZ_CHECK(State.MenuPos >= 0 && State.MenuPos < MenuCount);
   FUZZ_CHECK(State.MenuItemPos >= 1 && State.MenuItemPos < MenuEntryCount);
   for (std::int32_t Selection : State.MenuSelection) {

@@ -16,6 +16,9 @@ namespace {
 
 // One read takes at most 8191 characters; a longer line arrives in several pieces.
 constexpr int LineBufferSize = 8192;
+// Free space a capture needs unless "CAPTURE_MIN_FREE_MB" says otherwise: a few stills or
+// some seconds of video.
+constexpr int DefaultCaptureMinFreeMiB = 16;
 
 // Clears the configuration and seeds the state record with its first-run values.
 void SetDefaults() {
@@ -26,6 +29,7 @@ void SetDefaults() {
   for (std::uint32_t& Pin : GPIO_Output_Pin) Pin = NoPin;
   InputPinCount = 0;
   OutputPinCount = 0;
+  ThisConfig.CaptureMinFreeMiB = DefaultCaptureMinFreeMiB;
   ThisConfigSave.ID = 1;
   ThisConfigSave.SleepPeriod = 1;
   ThisConfigSave.MenuItemPos = 1;
@@ -170,6 +174,7 @@ const ConfigRule ConfigRules[] = {
     {"GPIO_CHIP", KeyMatch::Exact, SetText<&ConfigStruct::GpioChip>},
     {"GPIO_LED", KeyMatch::Exact, SetNumber<&ConfigStruct::GPIO_LED>},
     {"GPIO_LCD", KeyMatch::Exact, SetNumber<&ConfigStruct::GPIO_LCD>},
+    {"CAPTURE_MIN_FREE_MB", KeyMatch::Exact, SetNumber<&ConfigStruct::CaptureMinFreeMiB>},
     {"CAMERA_PROCESSES", KeyMatch::Exact, ReadCameraProcesses},
     {"PLAYER_PROCESS", KeyMatch::Exact, ReadPlayerProcess},
     {"OUT_SWITCH_", KeyMatch::Prefix, SetOutputPin},

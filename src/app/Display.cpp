@@ -100,7 +100,8 @@ const char* ItemLabel(const ConfigStruct& Config, int Menu, std::int64_t Item) {
 void AppendMenuSlot(std::string* Out, const ConfigStruct& Config, const ConfigSaveStruct& Save,
                     int Menu, std::int64_t Slot) {
   bool Highlighted = Menu == Save.MenuPos;
-  std::int64_t Line = Config.BorderTop + static_cast<std::int64_t>(Config.ItemHeight) * Slot;
+  std::int64_t Line =
+      Config.BorderTop + static_cast<std::int64_t>(MenuItemRows(Config.ItemHeight)) * Slot;
 
   for (Sgr Value : {SgrReset, SgrBold, SgrWhite, SgrOnBlack}) SetRendition(Out, Value);
   if (Highlighted) {
@@ -268,6 +269,9 @@ void AppendPlayList(std::string* Out, const ConfigStruct& Config) {
   SetRendition(Out, SgrReset);
 }
 
+// The message the error line shows until the next key.
+std::string PendingError;
+
 void AppendErrorLine(std::string* Out, const char* Error) {
   AppendFormatted(Out, "%c7", Esc);
   for (Sgr Value : {SgrBold, SgrWhite, SgrOnRed}) SetRendition(Out, Value);
@@ -308,17 +312,27 @@ std::string ComposeDisplay(int MenuCols, int MenuRows, const ConfigStruct& Confi
   return Out;
 }
 
+int MenuItemRows(int ItemHeight) {
+  return ItemHeight == 0 ? MenuLines : ItemHeight;
+}
+
 void UpdateDisplay(int MenuCols, int MenuRows, const ConfigStruct* Config,
                    const ConfigSaveStruct* Save) {
   if (Config == nullptr || Save == nullptr) return;
   std::string Screen = ComposeDisplay(MenuCols, MenuRows, *Config, *Save);
   AppendStartUpReports(&Screen);
+  if (!PendingError.empty()) AppendErrorLine(&Screen, PendingError.c_str());
   // One write, so a slow console shows whole frames.
   Platform.WriteOutput(Screen.data(), Screen.size());
 }
 
 void DisplayError(const char* Error) {
+  PendingError = Error != nullptr ? Error : "";
   std::string Line;
   AppendErrorLine(&Line, Error);
   Platform.WriteOutput(Line.data(), Line.size());
+}
+
+void ClearErrorLine() {
+  PendingError.clear();
 }

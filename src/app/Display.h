@@ -5,6 +5,12 @@
 
 #include "app/Globals.h"
 
+// Screen rows one menu takes: ITEM_HEIGHT, where 0 (the key missing) counts as the two
+// lines (title and item) every menu draws. The number of menus shown and their placing
+// both use it, so they always agree and no menu is drawn over another.
+constexpr int MenuLines = 2;
+int MenuItemRows(int ItemHeight);
+
 // Redraws the whole screen in one write to the terminal.
 void UpdateDisplay(int MenuCols, int MenuRows, const ConfigStruct* Config,
                    const ConfigSaveStruct* Save);
@@ -13,5 +19,10 @@ void UpdateDisplay(int MenuCols, int MenuRows, const ConfigStruct* Config,
 std::string ComposeDisplay(int MenuCols, int MenuRows, const ConfigStruct& Config,
                            const ConfigSaveStruct& Save);
 
-// Shows a message in bold white on red at the cursor, keeping cursor and attributes.
+// Shows a message in bold white on red at the cursor, keeping cursor and attributes. Every
+// redraw shows it again until ClearErrorLine, so the redraw that often follows a failure
+// at once does not wipe it before it could be read.
 void DisplayError(const char* Error);
+
+// Forgets the error line's message (the user pressed a key); later redraws leave it out.
+void ClearErrorLine();

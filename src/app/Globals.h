@@ -66,6 +66,8 @@ struct ConfigStruct {
   // "GPIO_CHIP": the GPIO character device (a path, or a chip label) used when the register
   // page cannot be mapped; empty means the first chip with a Raspberry Pi label.
   char GpioChip[TextSize];
+  // Free space (MiB) a capture folder must have before a capture runs; 0 or less: no check.
+  int CaptureMinFreeMiB;
 };
 
 // The saved state: 70 signed 32-bit integers, stored whole in CONFIG.DAT.

@@ -182,8 +182,7 @@ bool ExecutableDirectory(const char* Argv0, std::string* Directory) {
 }
 
 int MenuRowsFor(int Height, int BorderTop, int ItemHeight) {
-  // An ItemHeight of 0 (missing from the configuration) counts as 1.
-  std::int64_t Divisor = ItemHeight == 0 ? 1 : ItemHeight;
+  std::int64_t Divisor = MenuItemRows(ItemHeight);
   std::int64_t Result = (static_cast<std::int64_t>(Height) - BorderTop) / Divisor;
   if (Result > INT_MAX) return INT_MAX;
   if (Result < INT_MIN) return INT_MIN;
@@ -196,6 +195,7 @@ void LoopIteration() {
     UpdateDisplay(Cols, Rows, &ThisConfig, &ThisConfigSave);
   }
   GetKeys(Buffer, 0, 0);
+  if (Buffer[0] != 0) ClearErrorLine();
   if (Buffer[0] != 0 && !StartUpReports().empty()) {
     // Read: the next redraw shows the menu without them.
     DismissStartUpReports();

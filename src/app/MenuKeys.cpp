@@ -55,14 +55,20 @@ bool EndLargePreview(char* Keys) {
   return true;
 }
 
+// Space stops a capture, or starts one. A capture that cannot succeed is refused before
+// anything is stopped, so the preview runs on and its reason stays on the error line.
 void PressSpace() {
-  StopCameraTools();
   if (ThisConfigSave.Mode == ModeRecording) {
+    StopCameraTools();
     ThisConfigSave.Mode = ModeIdle;
-  } else {
-    StartCapture();
+    Refresh = FlagSet;
+    return;
   }
-  Refresh = FlagSet;
+  char Execute[TextSize];
+  const CapturePlan Plan = PlanCapture(Execute);
+  if (Plan == CapturePlan::Refused) return;
+  StopCameraTools();
+  RunCapture(Plan, Execute);
 }
 
 // Enter commits the shown item. On the power menu the item's value is an action; on any

@@ -2,6 +2,7 @@
 #include "app/SavedState.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -9,12 +10,16 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <vector>
 
+#include "app/Display.h"
 #include "platform/Platform.h"
 
 namespace {
 
 constexpr std::size_t FieldCount = StateFileSize / 4;
+// Links followed at most, as the kernel does in one path.
+constexpr int LinkHopLimit = 40;
 static_assert(FieldCount == 70, "the record holds 70 integers");
 
 // Field Index (0-69) of the record in file order; Record may be const or not.
@@ -31,14 +36,6 @@ auto FieldAt(Record& State, std::size_t Index) -> decltype(&State.ID) {
   return &State.PreviewSize;
 }
 
-// The directory part of Filename, "." when it has none.
-std::string DirectoryOf(const std::string& Filename) {
-  std::string::size_type Slash = Filename.rfind('/');
-  if (Slash == std::string::npos) return ".";
-  if (Slash == 0) return "/";
-  return Filename.substr(0, Slash);
-}
-
 bool WriteAll(int Descriptor, const unsigned char* Data, std::size_t Size) {
   while (Size > 0) {
     ssize_t Written = write(Descriptor, Data, Size);
@@ -50,13 +47,52 @@ bool WriteAll(int Descriptor, const unsigned char* Data, std::size_t Size) {
   return true;
 }
 
-// Writes the record to Path and flushes it to storage.
-bool WriteDurably(const std::string& Path, const unsigned char* Data, std::size_t Size) {
-  int Descriptor = open(Path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+// The new file takes over the mode of the file it replaces and, where this user may set
+// it, the owner; a fresh file gets the usual 0666 less the umask.
+bool TakeOverOwnership(int Descriptor, const struct stat* Old) {
+  if (Old == nullptr) return true;
+  if (fchown(Descriptor, Old->st_uid, Old->st_gid) != 0) {
+    (void)fchown(Descriptor, static_cast<uid_t>(-1), Old->st_gid);  // the group alone may do
+  }
+  return fchmod(Descriptor, Old->st_mode & 07777) == 0;
+}
+
+// Writes the record to a new file at Path and flushes it to storage. A file left there by
+// an interrupted save is removed first; a link or directory in its place is not followed.
+bool WriteDurably(const std::string& Path, const unsigned char* Data, std::size_t Size,
+                  const struct stat* Old) {
+  (void)unlink(Path.c_str());
+  int Descriptor = open(Path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
   if (Descriptor < 0) return false;
-  bool Ok = WriteAll(Descriptor, Data, Size) && Platform.SyncDescriptor(Descriptor) == 0;
+  bool Ok = TakeOverOwnership(Descriptor, Old) && WriteAll(Descriptor, Data, Size) &&
+            Platform.SyncDescriptor(Descriptor) == 0;
   if (close(Descriptor) != 0) Ok = false;
   return Ok;
+}
+
+// The file a write to Filename reaches: symbolic links are followed (a relative one from
+// its own directory), so the save replaces the file the link names and the link stays.
+// False for a loop of links or one too long to read.
+bool FollowLinks(const std::string& Filename, std::string* Target) {
+  std::string Path = Filename;
+  for (int Hop = 0; Hop <= LinkHopLimit; ++Hop) {
+    struct stat Info {};
+    if (lstat(Path.c_str(), &Info) != 0 || !S_ISLNK(Info.st_mode)) {
+      *Target = Path;
+      return true;
+    }
+    std::vector<char> Link(PATH_MAX);
+    const ssize_t Length = readlink(Path.c_str(), Link.data(), Link.size());
+    if (Length <= 0 || static_cast<std::size_t>(Length) >= Link.size()) return false;
+    const std::string Next(Link.data(), static_cast<std::size_t>(Length));
+    if (Next[0] == '/') {
+      Path = Next;
+    } else {
+      Path = DirectoryOf(Path);
+      Path.append("/").append(Next);
+    }
+  }
+  return false;
 }
 
 // Makes a finished rename durable. Failure changes nothing: the new file is in place.
@@ -92,16 +128,33 @@ bool FileHolds(const char* Filename, const unsigned char (&Bytes)[StateFileSize]
   return Count == StateFileSize && std::memcmp(Stored, Bytes, StateFileSize) == 0;
 }
 
+void ReportSaveFailure(const char* Filename) {
+  char Message[TextSize];
+  std::snprintf(Message, sizeof Message, "Failed to open file: %s", Filename);
+  DisplayError(Message);
+}
+
 // Writes the encoded record durably; reports a failure with the file name.
 void StoreRecord(const char* Filename, const unsigned char (&Bytes)[StateFileSize]) {
   // The new record goes to a temporary file beside the old one and is flushed before it
   // is renamed over it, so after a power cut the file holds either record, never a mix.
-  const std::string Target = Filename;
+  std::string Target;
+  struct stat Old {};
+  bool Ok = FollowLinks(Filename, &Target);
+  const bool Exists = Ok && stat(Target.c_str(), &Old) == 0;
+  // The rename needs only the directory's permission: a file this user may not write
+  // itself is refused here, as writing it in place would be.
+  if (Exists &&
+      (!S_ISREG(Old.st_mode) || faccessat(AT_FDCWD, Target.c_str(), W_OK, AT_EACCESS) != 0))
+    Ok = false;
   const std::string Temporary = Target + ".tmp";
-  if (!WriteDurably(Temporary, Bytes, StateFileSize) ||
-      std::rename(Temporary.c_str(), Target.c_str()) != 0) {
-    WriteFormatted("Failed to open file: %s\n", Filename);
+  if (Ok && (!WriteDurably(Temporary, Bytes, StateFileSize, Exists ? &Old : nullptr) ||
+             std::rename(Temporary.c_str(), Target.c_str()) != 0)) {
     (void)unlink(Temporary.c_str());
+    Ok = false;
+  }
+  if (!Ok) {
+    ReportSaveFailure(Filename);
     return;
   }
   SyncDirectory(DirectoryOf(Target));
@@ -131,9 +184,13 @@ void EncodeState(const ConfigSaveStruct& State, unsigned char (&Bytes)[StateFile
 
 void DecodeState(const unsigned char* Bytes, std::size_t Count, ConfigSaveStruct& State) {
   if (Count > StateFileSize) Count = StateFileSize;
-  for (std::size_t i = 0; i < Count / 4; ++i) {
-    std::uint32_t Word = 0;
-    for (std::size_t b = 0; b < 4; ++b) {
+  for (std::size_t i = 0; 4 * i < Count; ++i) {
+    // A field cut short by the end of the file takes the bytes there as its low-order
+    // bytes and keeps its high-order ones, as reading them straight into it would.
+    const std::size_t Held = Count - 4 * i < 4 ? Count - 4 * i : 4;
+    auto Word = static_cast<std::uint32_t>(*FieldAt(State, i));
+    for (std::size_t b = 0; b < Held; ++b) {
+      Word &= ~(0xFFu << (8 * b));
       Word |= static_cast<std::uint32_t>(Bytes[4 * i + b]) << (8 * b);
     }
     // Two's complement back to signed without relying on implementation-defined casts.
@@ -155,7 +212,7 @@ void ClampState(ConfigSaveStruct& State) {
   constexpr std::int32_t SleepLimit = INT_MAX / SleepTicksPerUnit;
   if (State.SleepPeriod < 0) State.SleepPeriod = 0;
   if (State.SleepPeriod > SleepLimit) State.SleepPeriod = SleepLimit;
-  if (State.ID < 0) State.ID = 1;
+  // ID is left alone: any value is a capture number, printed unsigned.
 }
 
 void FitStateToMenus(ConfigSaveStruct& State, const ConfigStruct& Config) {
@@ -175,8 +232,6 @@ void LoadConfigBinary(const char* Filename) {
     } else {
       ReportAtStartUp("Failed to open file: %s\n", Filename);
     }
-    // The defaults are in range, but a configured start number may be negative.
-    ClampState(ThisConfigSave);
     return;
   }
   unsigned char Bytes[StateFileSize];

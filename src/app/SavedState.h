@@ -12,7 +12,9 @@ constexpr std::size_t StateFileSize = 280;
 void LoadConfigBinary(const char* Filename);
 
 // Resets AutoSaveCount to 800, then replaces the file with the 280 bytes of ThisConfigSave
-// (temporary file, flush, rename).
+// (temporary file, flush, rename). A symbolic link is followed and stays; the file it
+// reaches keeps its mode and, where permitted, its owner. A file this user may not write
+// is not replaced. A failure is reported on the error line.
 void SaveConfigBinary(const char* Filename);
 
 // The automatic save: resets AutoSaveCount to 800 like SaveConfigBinary, but writes only
@@ -27,7 +29,7 @@ void ForgetStoredRecord();
 // Little-endian encoding of the record, independent of the host.
 void EncodeState(const ConfigSaveStruct& State, unsigned char (&Bytes)[StateFileSize]);
 // Decodes the first Count bytes (Count <= 280) over State; later fields keep their values.
-// Only whole fields are taken: the bytes of a field cut short by Count are ignored.
+// A field cut short by Count gets the bytes there as its low-order bytes.
 void DecodeState(const unsigned char* Bytes, std::size_t Count, ConfigSaveStruct& State);
 
 // Brings indexes and the mode back into the ranges the menu tables allow.

@@ -59,7 +59,11 @@ void PreviewWatchdog() {
   if (Command[0] != 0) return;  // any output: a camera tool still runs
 
   StrCopy(Command, ThisConfig.Preview, TextSize);
-  ExpandMenuPlaceholders(Command);
+  if (!ExpandMenuPlaceholders(Command)) {
+    // A cut command may have lost its "&" and would hold the camera in the foreground.
+    DisplayError("Preview command too long, not run.");
+    return;
+  }
   Platform.RunShell(Command);
   ThisConfigSave.Mode = ModePreview;
   Refresh = FlagSet;

@@ -86,3 +86,22 @@ char* StrAppend(char* Dest, const char* Source, std::size_t DestSize) {
   StrCopy(Dest + Used, Source, DestSize - Used);
   return Dest;
 }
+
+std::size_t StrReplacedLength(const char* String, const char* Find, const char* Replace) {
+  const std::size_t Length = std::strlen(String);
+  const std::size_t FindLength = std::strlen(Find);
+  if (FindLength == 0) return Length;
+  std::size_t Count = 0;
+  for (const char* At = std::strstr(String, Find); At != nullptr;
+       At = std::strstr(At + FindLength, Find)) {
+    ++Count;
+  }
+  return Length - Count * FindLength + Count * std::strlen(Replace);
+}
+
+std::string DirectoryOf(const std::string& Path) {
+  const std::string::size_type Slash = Path.rfind('/');
+  if (Slash == std::string::npos) return ".";
+  if (Slash == 0) return "/";
+  return Path.substr(0, Slash);
+}

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstddef>
+#include <string>
 
 // The escape character that begins every terminal control sequence and arrow key.
 constexpr char Esc = 27;
@@ -35,3 +36,11 @@ char* StrCopy(char* Dest, const char* Source, std::size_t DestSize);
 
 // Appends `Source` to the text in `Dest` (a buffer of `DestSize` bytes), cutting it to fit.
 char* StrAppend(char* Dest, const char* Source, std::size_t DestSize);
+
+// Length the text would have after StrReplace(String, Find, Replace) if nothing were cut:
+// more than 4096 means StrReplace would cut the result.
+std::size_t StrReplacedLength(const char* String, const char* Find, const char* Replace);
+
+// The directory part of a path: what comes before its last "/" ("/" for a file in the
+// root, "." for a name without any "/").
+std::string DirectoryOf(const std::string& Path);

@@ -1,10 +1,13 @@
-// Production hooks to the shell, the clock, the terminal, file sync and the devices.
+// Production hooks to the shell, the clock, the terminal, file sync, the devices and the
+// capture folder.
 #include "platform/Platform.h"
 
 #include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -152,6 +155,29 @@ bool KernelTerminalSize(int* Width, int* Height) {
   return WindowSizeOf(STDOUT_FILENO, Width, Height) || WindowSizeOf(STDIN_FILENO, Width, Height);
 }
 
+int CheckFolder(const char* Folder, std::uint64_t* FreeBytes) {
+  *FreeBytes = UINT64_MAX;
+  struct stat Info {};
+  if (stat(Folder, &Info) != 0) return errno;
+  if (!S_ISDIR(Info.st_mode)) return ENOTDIR;
+  if (faccessat(AT_FDCWD, Folder, W_OK | X_OK, AT_EACCESS) != 0) return errno;
+  struct statvfs Space {};
+  if (statvfs(Folder, &Space) == 0) {
+    *FreeBytes = static_cast<std::uint64_t>(Space.f_bavail) * Space.f_frsize;
+  }
+  return 0;
+}
+
+std::vector<std::string> ReadFolderNames(const char* Folder) {
+  std::vector<std::string> Names;
+  DIR* Directory = opendir(Folder);
+  if (Directory == nullptr) return Names;
+  while (const dirent* Entry = readdir(Directory)) Names.emplace_back(Entry->d_name);
+  closedir(Directory);
+  std::sort(Names.begin(), Names.end());
+  return Names;
+}
+
 }  // namespace
 
 PlatformHooks ProductionPlatform() {
@@ -169,6 +195,8 @@ PlatformHooks ProductionPlatform() {
   Hooks.ControlDevice = RetryingIoctl;
   Hooks.CloseDevice = CloseDescriptor;
   Hooks.TerminalSize = KernelTerminalSize;
+  Hooks.InspectFolder = CheckFolder;
+  Hooks.ListFolder = ReadFolderNames;
   return Hooks;
 }
 

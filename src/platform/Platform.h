@@ -42,6 +42,12 @@ struct PlatformHooks {
   // The size the kernel knows for the terminal: fills Width and Height and returns true
   // when it knows one.
   bool (*TerminalSize)(int* Width, int* Height);
+  // 0 when Folder is a directory this user may create files in, else the errno of the
+  // check that failed (ENOENT or ENOTDIR: missing; EACCES, EROFS, ...: not writable).
+  // FreeBytes gets the room left there for this user (the largest value when unknown).
+  int (*InspectFolder)(const char* Folder, std::uint64_t* FreeBytes);
+  // The names of the entries in Folder, sorted bytewise; empty when it cannot be read.
+  std::vector<std::string> (*ListFolder)(const char* Folder);
 };
 
 extern PlatformHooks Platform;

@@ -275,6 +275,8 @@ screen_row() { screen_text | sed -n "${1}p"; }
 screen_row_styled() { tmux_cmd capture-pane -p -e -t hl | sed -n "${1}p"; }
 
 row_is() { [ "$(screen_row "$1")" = "$2" ]; }
+# screen_shows TEXT: the pane shows TEXT somewhere.
+screen_shows() { screen_text | grep -qF -- "$1"; }
 row_has() { screen_row "$1" | grep -qF -- "$2"; }
 
 # expect_row N TEXT: waits until row N reads exactly TEXT (trailing blanks dropped).
@@ -364,19 +366,41 @@ state_size() { stat -c %s "$RUN_DIR/CONFIG.DAT"; }
 # state_word N: the signed 32-bit integer N of CONFIG.DAT (0 ID, 1 MenuPos, 2 MenuItemPos,
 # 3-66 MenuSelection, 67 SleepPeriod, 68 Mode, 69 PreviewSize).
 state_word() { od -A n -t d4 -j $(($1 * 4)) -N 4 "$RUN_DIR/CONFIG.DAT" | tr -d ' '; }
+# state_word_is N VALUE: CONFIG.DAT exists and its integer N is VALUE (for wait_until).
+state_word_is() { [ -s "$RUN_DIR/CONFIG.DAT" ] && [ "$(state_word "$1")" = "$2" ]; }
 
 # state_bytes FIRST COUNT: the bytes as two-digit hex, blank-separated.
 state_bytes() { od -A n -t x1 -j "$1" -N "$2" "$RUN_DIR/CONFIG.DAT" | xargs; }
 
 gpio_word() { od -A n -t u4 -j $(($1 * 4)) -N 4 "$RUN_DIR/gpio.sim" | tr -d ' '; }
 
-# gpio_write_word N VALUE: stores VALUE little-endian in word N without truncating the file.
-gpio_write_word() {
-  local v=$2
+# le32 VALUE: the four bytes of VALUE as a little-endian 32-bit word (negative: two's
+# complement).
+le32() {
+  local v=$(($1 & 4294967295))
   # shellcheck disable=SC2059 # the format is the four bytes as octal escapes
   printf "$(printf '\\%03o\\%03o\\%03o\\%03o' $((v & 255)) $(((v >> 8) & 255)) \
-    $(((v >> 16) & 255)) $(((v >> 24) & 255)))" |
-    dd of="$RUN_DIR/gpio.sim" bs=4 seek="$1" conv=notrunc status=none
+    $(((v >> 16) & 255)) $(((v >> 24) & 255)))"
+}
+
+# gpio_write_word N VALUE: stores VALUE little-endian in word N without truncating the file.
+gpio_write_word() {
+  le32 "$2" | dd of="$RUN_DIR/gpio.sim" bs=4 seek="$1" conv=notrunc status=none
+}
+
+# write_state FILE ID: a whole record with capture number ID: menu 0 showing item 1, every
+# menu on item 1, sleep period 1, idle, small preview.
+write_state() {
+  local i
+  {
+    le32 "$2"
+    le32 0
+    le32 1
+    for i in $(seq 64); do le32 1; done
+    le32 1
+    le32 0
+    le32 0
+  } >"$1"
 }
 
 gpio_bit_set() { [ $(($(gpio_word "$1") >> $2 & 1)) -eq 1 ]; }

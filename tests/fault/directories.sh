@@ -1,8 +1,8 @@
 #!/bin/bash
 # Full and read-only program directories: every state save reports "Failed to open file:
 # CONFIG.DAT", the old record stays whole and the run goes on (a capture, the preview after
-# it, a clean SIGTERM). A capture into a missing directory runs only the capture command
-# and creates nothing. Needs permission to mount a tmpfs; skipped (status 77) without it.
+# it, a clean SIGTERM). A capture into a missing directory runs nothing, creates nothing and
+# says so. Needs permission to mount a tmpfs; skipped (status 77) without it.
 # shellcheck source=tests/fault/fault_lib.sh
 source "$(dirname "$0")/fault_lib.sh"
 e2e_setup directories "$@"
@@ -33,11 +33,7 @@ small_tmpfs() {
 program_dir() {
   ln -s "$RUN_DIR/harrowlight" "$1/harrowlight"
   cp "$RUN_DIR/Harrowlight.ini" "$1/"
-  printf '\052\000\000\000' >"$1/CONFIG.DAT"
-  printf '\000\000\000\000\001\000\000\000' >>"$1/CONFIG.DAT"
-  local i
-  for i in $(seq 64); do printf '\001\000\000\000' >>"$1/CONFIG.DAT"; done
-  printf '\001\000\000\000\000\000\000\000\000\000\000\000' >>"$1/CONFIG.DAT"
+  write_state "$1/CONFIG.DAT" 42
   expect_valid_state "$1/CONFIG.DAT"
 }
 
@@ -52,6 +48,8 @@ preview_after_capture() {
 run_unwritable() {
   local dir=$1 what=$2 status=0
   cp "$dir/CONFIG.DAT" "$RUN_DIR/before.dat"
+  # An earlier run's capture would move this one's number on.
+  rm -f "$RUN_DIR/captures/"*
   printf '\033[24;80R ' >"$RUN_DIR/keys"
   : >"$STANDIN_LOG"
   "$dir/harrowlight" <"$RUN_DIR/keys" >"$RUN_DIR/screen.out" 2>&1 &
@@ -66,7 +64,8 @@ run_unwritable() {
   [ "$status" -eq 0 ] || fail "$what: exit status $status"
   local failures
   failures=$(grep -c 'Failed to open file: CONFIG.DAT' "$RUN_DIR/screen.out" || true)
-  [ "$failures" -eq 2 ] || fail "$what: $failures save failures reported, expected 2 (capture, shutdown)"
+  # The capture's save and the shutdown's; redraws show the message again while it stands.
+  [ "$failures" -ge 2 ] || fail "$what: $failures save failures reported, expected 2 (capture, shutdown)"
   cmp -s "$dir/CONFIG.DAT" "$RUN_DIR/before.dat" || fail "$what: CONFIG.DAT changed"
   [ ! -e "$dir/CONFIG.DAT.tmp" ] || fail "$what: a temporary file was left behind"
   log "$what: both saves reported, the old record kept, the run went on"
@@ -90,15 +89,16 @@ kill_our_standins
 log "capture into a missing directory"
 missing=$RUN_DIR/missing/deeper
 config_set DIRECTORY "$missing/"
+: >"$STANDIN_LOG"
 start_in_tmux 80 24
+wait_log '^raspistill .* -p ' 1
 key Space
-wait_log "-o $missing/IMG_.*_000001\\.jpg" 1
+wait_until "the error line" screen_shows "Capture folder missing."
 settle
 program_running || fail "the program ended"
 [ ! -e "$RUN_DIR/missing" ] || fail "the capture created the missing directory"
-unexpected=$(grep -vE '^raspistill ' "$STANDIN_LOG" || true)
-[ -z "$unexpected" ] || fail "unexpected commands ran: $unexpected"
+[ "$(log_count ' -o ')" -eq 0 ] || fail "a capture command ran"
 kill -TERM "$PROGRAM_PID"
 wait_for_exit
 [ "$(exit_status)" -eq 0 ] || fail "exit status $(exit_status)"
-[ "$(state_word 0)" -eq 2 ] || fail "capture number $(state_word 0) saved, expected 2"
+[ "$(state_word 0)" -eq 1 ] || fail "capture number $(state_word 0) saved, expected 1"

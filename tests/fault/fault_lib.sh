@@ -131,5 +131,3 @@ start_script_in_tmux() {
 # random_sleep MAX_MS: sleeps a random time from 0 to MAX_MS milliseconds.
 random_sleep() { sleep "$(printf '0.%03d' $((RANDOM % ($1 + 1))))"; }
 
-# screen_shows TEXT: the pane shows TEXT somewhere.
-screen_shows() { screen_text | grep -qF -- "$1"; }

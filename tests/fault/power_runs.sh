@@ -11,6 +11,8 @@ RUN_DIR=$PWD
 runs=$1
 : >power.results
 for ((run = 1; run <= runs; run++)); do
+  # A capture file left by a run cut off before its save would move the next number on.
+  rm -f captures/*
   before_id=$(state_word 0)
   saved=$(stty -g)
   start_on_terminal

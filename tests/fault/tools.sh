@@ -38,7 +38,8 @@ variant() {
   local name=$1 source=$2
   shift 2
   log "$name: ${SECONDS_EACH}s"
-  rm -f "$RUN_DIR/CONFIG.DAT" "$RUN_DIR/ps.calls"
+  # An earlier variant's capture would move this one's number on.
+  rm -f "$RUN_DIR/CONFIG.DAT" "$RUN_DIR/ps.calls" "$RUN_DIR/captures/"*
   : >"$STANDIN_LOG"
   start_in_tmux 80 24 "PATH=$RUN_DIR/$name" "$@"
   sleep 2

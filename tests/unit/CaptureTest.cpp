@@ -1,6 +1,8 @@
 // Command templates: menu placeholders, capture steps and their order, the capture number.
 #include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <climits>
 #include <cstdint>
 #include <cstdio>
@@ -134,6 +136,7 @@ TEST_F(CaptureTest, RunsTheCommittedTemplateOfTheFirstExecMenu) {
   ExecMenu(2, "second");
   EXPECT_EQ(Capture(), "first");
   EXPECT_EQ(world().Commands.size(), 1u);
+  EXPECT_TRUE(world().FoldersAsked.empty()) << "no [FILENAME], no folder to check";
   EXPECT_EQ(ThisConfigSave.Mode, ModeRecording);
   EXPECT_EQ(Refresh, FlagSet);
 }
@@ -212,11 +215,14 @@ TEST_F(CaptureTest, SameNumberTwiceAndOneIncrementPerCapture) {
   EXPECT_EQ(ThisConfigSave.ID, 42);
 }
 
-TEST_F(CaptureTest, NumberCountsOnPastTheSignedLimit) {
+TEST_F(CaptureTest, NumberCountsOnPastTheSignedLimitAndWrapsUnsigned) {
   ExecMenu(0, "[ID]");
   ThisConfigSave.ID = INT_MAX;
   EXPECT_EQ(Capture(), "2147483647");
   EXPECT_EQ(Capture(), "2147483648");
+  ThisConfigSave.ID = -1;  // a negative ID_START, or a counter that went all the way round
+  EXPECT_EQ(Capture(), "4294967295");
+  EXPECT_EQ(Capture(), "000000");
 }
 
 TEST_F(CaptureTest, NewNumberIsSavedToTheStateFile) {
@@ -247,6 +253,124 @@ TEST_F(CaptureTest, DateAndTimeComeFromOneClockReading) {
   Platform.Now = TickingClock;
   ExecMenu(0, "[YEAR][MONTH][DAY][HOUR][MINUTE][SECOND]");
   EXPECT_EQ(Capture(), "20141231235959");
+}
+
+// The capture number moves on past names the folder already holds, so no capture
+// overwrites an earlier one; the number used plus one is kept.
+TEST_F(CaptureTest, NumberMovesOnPastNamesAlreadyTaken) {
+  struct Case {
+    const char* Pattern;
+    std::int32_t Id;
+    std::vector<std::string> Names;
+    const char* Command;  // "" when refused
+    std::int32_t NextId;
+  };
+  const Case Cases[] = {
+      {"IMG_[ID]", 1, {}, "-o /cap/IMG_000001.jpg", 2},
+      {"IMG_[ID]", 1, {"IMG_000001.jpg"}, "-o /cap/IMG_000002.jpg", 3},
+      {"IMG_[ID]",
+       1,
+       {"IMG_000001", "IMG_000002_0001.jpg", "IMG_000003.h264"},
+       "-o /cap/IMG_000004.jpg",
+       5},
+      {"IMG_[ID]", 1, {"IMG_0000011.jpg", "IMG_00000.jpg"}, "-o /cap/IMG_000001.jpg", 2},
+      {"IMG_[ID]", -1, {"IMG_4294967295.jpg"}, "-o /cap/IMG_000000.jpg", 1},
+      {"[YEAR]/IMG_[ID]", 7, {"IMG_000007.jpg"}, "-o /cap/2014/IMG_000008.jpg", 9},
+      {"IMG", 1, {"IMG.jpg"}, "", 1},  // every number gives the same, taken, name
+  };
+  std::strcpy(ThisConfig.Directory, "/cap/");
+  ExecMenu(0, "-o [FILENAME].jpg");
+  for (const Case& C : Cases) {
+    SCOPED_TRACE(C.Pattern + std::string(" from ") + std::to_string(C.Id));
+    std::strcpy(ThisConfig.Filename, C.Pattern);
+    ThisConfigSave.ID = C.Id;
+    ThisConfigSave.Mode = ModePreview;
+    world().FolderNames = C.Names;
+    world().Commands.clear();
+    world().Output.clear();
+    EXPECT_EQ(StartCapture(), C.Command[0] != 0);
+    EXPECT_EQ(world().Commands.empty() ? "" : world().Commands.back(), C.Command);
+    EXPECT_EQ(ThisConfigSave.ID, C.NextId);
+    if (C.Command[0] == 0) {
+      EXPECT_NE(world().Output.find("No free capture file name."), std::string::npos);
+    }
+  }
+  const std::vector<std::string>& Asked = world().FoldersAsked;
+  EXPECT_NE(std::find(Asked.begin(), Asked.end(), "/cap/2014"), Asked.end()) << "dated folder";
+}
+
+// A capture that cannot succeed runs nothing: mode, number and state file stay as they
+// were, no redraw wipes the reason off the error line.
+TEST_F(CaptureTest, CaptureThatCannotSucceedIsRefusedWithItsReason) {
+  constexpr std::uint64_t MiB = 1024 * 1024;
+  struct Case {
+    int FolderError;
+    std::uint64_t FreeBytes;
+    int MinimumMiB;
+    std::size_t TemplateLength;  // of filler before "[FILENAME]"
+    const char* Message;         // null: the capture runs
+  };
+  const Case Cases[] = {
+      {ENOENT, 0, 16, 0, "Capture folder missing."},
+      {ENOTDIR, 0, 16, 0, "Capture folder missing."},
+      {EACCES, 0, 16, 0, "Capture folder not writable."},
+      {EROFS, 0, 16, 0, "Capture folder not writable."},
+      {0, 16 * MiB - 1, 16, 0, "Card full."},
+      {0, 16 * MiB, 16, 0, nullptr},
+      {0, 0, 0, 0, nullptr},  // the check switched off
+      {0, UINT64_MAX, 16, 4096 - 18, nullptr},
+      {0, UINT64_MAX, 16, 4096 - 17, "Capture command too long, not run."},
+  };
+  std::strcpy(ThisConfig.Directory, "/cap/");
+  std::strcpy(ThisConfig.Filename, "[ID]");  // "/cap/000005": 11 characters
+  for (const Case& C : Cases) {
+    SCOPED_TRACE(C.Message ? C.Message : "runs");
+    const std::string Template = std::string(C.TemplateLength, 'x') + " [FILENAME] &";
+    for (char*& Text : ThisConfig.MenuValue[0]) {
+      std::free(Text);
+      Text = nullptr;
+    }
+    ExecMenu(0, Template.c_str());
+    world().FolderError = C.FolderError;
+    world().FreeBytes = C.FreeBytes;
+    ThisConfig.CaptureMinFreeMiB = C.MinimumMiB;
+    world().Commands.clear();
+    world().Output.clear();
+    std::remove("CONFIG.DAT");
+    ThisConfigSave.ID = 5;
+    ThisConfigSave.Mode = ModePreview;
+    Refresh = 0;
+    const bool Started = StartCapture();
+    if (C.Message == nullptr) {
+      EXPECT_TRUE(Started);
+      ASSERT_EQ(world().Commands.size(), 1u);
+      EXPECT_EQ(world().Commands[0].size(), C.TemplateLength + 14);
+      EXPECT_EQ(ThisConfigSave.ID, 6);
+      continue;
+    }
+    EXPECT_FALSE(Started);
+    EXPECT_TRUE(world().Commands.empty());
+    EXPECT_EQ(ThisConfigSave.Mode, ModePreview);
+    EXPECT_EQ(ThisConfigSave.ID, 5);
+    EXPECT_EQ(Refresh, 0);
+    EXPECT_NE(access("CONFIG.DAT", F_OK), 0) << "nothing changed, nothing saved";
+    EXPECT_EQ(world().Output.rfind("\x1b"
+                                   "7",
+                                   0),
+              0u)
+        << "on the error line";
+    EXPECT_NE(world().Output.find(C.Message), std::string::npos) << world().Output;
+  }
+}
+
+TEST_F(ExpansionTest, OverLongMenuValueIsReportedAsCut) {
+  std::string Long(4000, 'v');
+  Values(0, {"-k", Long.c_str()});
+  std::vector<char> Buffer(TextSize, '\0');
+  std::strcpy(Buffer.data(), "[0]");
+  EXPECT_TRUE(ExpandMenuPlaceholders(Buffer.data()));
+  std::strcpy(Buffer.data(), "[0] [0]");
+  EXPECT_FALSE(ExpandMenuPlaceholders(Buffer.data()));
 }
 
 }  // namespace

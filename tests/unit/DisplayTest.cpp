@@ -106,6 +106,9 @@ TEST_F(DisplayTest, MiddleMenuHasNeighboursOnBothSides) {
                          TitleOn + "\x1b[7;2fEXEC            \n" +              //
                          ItemOn + "\x1b[8;2f     PHOTO      \n" +               //
                          Status16 + Clock16 + End);
+  const std::string WithHeightTwo = Draw(4);
+  ThisConfig.ItemHeight = 0;  // missing from the configuration: a menu's two lines
+  EXPECT_EQ(Draw(4), WithHeightTwo);
 }
 
 TEST_F(DisplayTest, LastMenuEndsTheWindowAtTheFirstMissingTitle) {
@@ -421,6 +424,14 @@ TEST_F(DisplayTest, ErrorLineIsBoldWhiteOnRedBetweenSaveAndRestore) {
             "7\x1b[1m\x1b[37m\x1b[41mFailed to start timer.\n\x1b"
             "8");
   EXPECT_EQ(WriteCount, 1);
+
+  // Redraws show it again, in the same single write, until it is cleared.
+  const std::string Line = world().Output;
+  const std::string Plain = ComposeDisplay(1, 4, ThisConfig, ThisConfigSave);
+  EXPECT_EQ(Draw(4), Plain + Line);
+  EXPECT_EQ(WriteCount, 1);
+  ClearErrorLine();
+  EXPECT_EQ(Draw(4), Plain);
 }
 
 }  // namespace

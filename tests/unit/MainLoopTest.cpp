@@ -39,8 +39,8 @@ TEST(MenuRows, DividesHeightLessBorderByItemHeight) {
   EXPECT_EQ(MenuRowsFor(24, 3, 4), 5);
 }
 
-TEST(MenuRows, ZeroItemHeightCountsAsOne) {
-  EXPECT_EQ(MenuRowsFor(24, 2, 0), 22);
+TEST(MenuRows, ZeroItemHeightCountsAsTheTwoLinesOfAMenu) {
+  EXPECT_EQ(MenuRowsFor(24, 2, 0), 11);
 }
 
 TEST(MenuRows, ExtremeValuesDoNotOverflow) {

@@ -1,7 +1,9 @@
 // Menu keys: navigation bounds, commit, large preview, Space and the power actions.
 #include <unistd.h>
+#include <cerrno>
 
 #include <algorithm>
+#include <cerrno>
 #include <climits>
 #include <cstdint>
 #include <cstdio>
@@ -263,6 +265,18 @@ TEST_F(MenuKeysTest, SpaceInPreviewStopsToolsThenCaptures) {
   EXPECT_EQ(ThisConfigSave.ID, 5);
   EXPECT_EQ(access("CONFIG.DAT", F_OK), 0) << "a capture saves the new number";
   EXPECT_EQ(Refresh, FlagSet);
+}
+
+TEST_F(MenuKeysTest, RefusedCaptureLeavesThePreviewRunning) {
+  Labels(0, {"Capture", "Still"});
+  Values(0, {"EXEC", "raspistill -o [FILENAME] &"});
+  std::strcpy(ThisConfig.Directory, "/missing/");
+  world().FolderError = ENOENT;
+  ThisConfigSave.Mode = ModePreview;
+  Press(" ");
+  EXPECT_TRUE(world().Commands.empty()) << "nothing stopped, nothing run";
+  EXPECT_EQ(ThisConfigSave.Mode, ModePreview);
+  EXPECT_EQ(Refresh, 0) << "a redraw would wipe the error line";
 }
 
 TEST_F(MenuKeysTest, LargePreviewSwallowsTheFirstArrowOrEnter) {

@@ -1,4 +1,5 @@
-// The state file survives a writer killed at any instant: it always holds a whole record.
+// The state file survives a writer killed at any instant: it always holds a whole record,
+// also when it is reached through a symbolic link, which stays.
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -65,41 +66,56 @@ class SaveFaultTest : public testsupport::HarrowlightTest {
 };
 
 TEST_F(SaveFaultTest, WriterKilledAtRandomInstantsNeverLeavesATornFile) {
-  const std::string Path = Directory + "/CONFIG.DAT";
+  // The state file itself, and a link to it kept in another folder (which must stay a link).
+  struct Case {
+    const char* What;
+    bool Linked;
+    int Attempts;
+  };
+  const Case Cases[] = {{"plain file", false, 300}, {"through a link", true, 150}};
   const ConfigSaveStruct A = Record(1000, 2);
   const ConfigSaveStruct B = Record(2000, 5);
   const Bytes BytesA = Encoded(A);
   const Bytes BytesB = Encoded(B);
-  ThisConfigSave = A;
-  SaveConfigBinary(Path.c_str());
-
   // A fixed seed: the kill instants vary within a run but the run is reproducible.
   std::mt19937 Generator(20131229);
   std::uniform_int_distribution<int> Microseconds(0, 3000);
-  int SawB = 0;
-  for (int Attempt = 0; Attempt < 300; ++Attempt) {
-    pid_t Child = fork();
-    ASSERT_GE(Child, 0);
-    if (Child == 0) SaveAlternately(Path, A, B);
-    usleep(static_cast<useconds_t>(Microseconds(Generator)));
-    kill(Child, SIGKILL);
-    int Status = 0;
-    ASSERT_EQ(waitpid(Child, &Status, 0), Child);
 
-    Bytes Now = FileBytes(Path);
-    ASSERT_EQ(Now.size(), StateFileSize) << "attempt " << Attempt;
-    ASSERT_TRUE(Now == BytesA || Now == BytesB) << "attempt " << Attempt;
-    if (Now == BytesB) ++SawB;
+  for (const Case& C : Cases) {
+    SCOPED_TRACE(C.What);
+    const std::string Folder = Directory + (C.Linked ? "/linked" : "/plain");
+    std::filesystem::create_directories(Folder + "/data");
+    const std::string Path = Folder + "/CONFIG.DAT";
+    if (C.Linked) std::filesystem::create_symlink("data/CONFIG.DAT", Path);
+    ThisConfigSave = A;
+    SaveConfigBinary(Path.c_str());
+
+    int SawB = 0;
+    for (int Attempt = 0; Attempt < C.Attempts; ++Attempt) {
+      pid_t Child = fork();
+      ASSERT_GE(Child, 0);
+      if (Child == 0) SaveAlternately(Path, A, B);
+      usleep(static_cast<useconds_t>(Microseconds(Generator)));
+      kill(Child, SIGKILL);
+      int Status = 0;
+      ASSERT_EQ(waitpid(Child, &Status, 0), Child);
+
+      Bytes Now = FileBytes(Path);
+      ASSERT_EQ(Now.size(), StateFileSize) << "attempt " << Attempt;
+      ASSERT_TRUE(Now == BytesA || Now == BytesB) << "attempt " << Attempt;
+      ASSERT_EQ(std::filesystem::is_symlink(Path), C.Linked) << "attempt " << Attempt;
+      if (Now == BytesB) ++SawB;
+    }
+    // Not a requirement, only a sign the writer got far enough to replace the file.
+    RecordProperty(C.Linked ? "LinkedRecordsReplacedByB" : "RecordsReplacedByB", SawB);
+
+    // Whatever temporary file a kill left behind, the next save still works.
+    ThisConfigSave = B;
+    world().Output.clear();
+    SaveConfigBinary(Path.c_str());
+    EXPECT_EQ(world().Output, "");
+    EXPECT_EQ(FileBytes(Path), BytesB);
   }
-  // Not a requirement, only a sign the writer got far enough to replace the file.
-  RecordProperty("RecordsReplacedByB", SawB);
-
-  // Whatever temporary file a kill left behind, the next save still works.
-  ThisConfigSave = B;
-  world().Output.clear();
-  SaveConfigBinary(Path.c_str());
-  EXPECT_EQ(world().Output, "");
-  EXPECT_EQ(FileBytes(Path), BytesB);
 }
 
 }  // namespace

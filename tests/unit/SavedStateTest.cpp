@@ -1,5 +1,6 @@
 // The saved state file: byte layout, loading with range checks, and replacing the file.
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <climits>
@@ -8,6 +9,7 @@
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "TestSupport.h"
@@ -57,6 +59,15 @@ class SavedStateTest : public testsupport::HarrowlightTest {
     return Bytes(std::istreambuf_iterator<char>(In), std::istreambuf_iterator<char>());
   }
   bool Exists(const std::string& Name) const { return std::filesystem::exists(Name); }
+  // A failed save is reported on the error line, naming the file.
+  bool ReportedFailure() const {
+    const std::string& Out = testsupport::TheWorld().Output;
+    return Out.rfind(
+               "\x1b"
+               "7",
+               0) == 0 &&
+           Out.find("Failed to open file: " + Path + "\n") != std::string::npos;
+  }
 
   testsupport::ScratchDirectory Scratch{"state"};
   const std::string& Directory = Scratch.Path();
@@ -105,16 +116,19 @@ TEST(StateEncoding, DecodingRestoresExtremeValues) {
   EXPECT_EQ(Back.PreviewSize, -1);
 }
 
-TEST(StateEncoding, PartialFieldAtTheEndIsIgnored) {
-  ConfigSaveStruct State = SampleState();
-  Bytes Data = Encoded(State);
+TEST(StateEncoding, PartialFieldAtTheEndSetsOnlyItsLowBytes) {
+  Bytes Data = Encoded(SampleState());
+  Data[12] = 0xAB;  // MenuSelection[0], of which a file of 14 bytes holds two
+  Data[13] = 0xCD;
   ConfigSaveStruct Back{};
-  Back.MenuSelection[0] = 1;
+  Back.MenuSelection[0] = 0x11223344;
+  Back.MenuSelection[1] = 7;
 
   DecodeState(Data.data(), 14, Back);
 
   EXPECT_EQ(Back.MenuItemPos, 3);
-  EXPECT_EQ(Back.MenuSelection[0], 1);
+  EXPECT_EQ(Back.MenuSelection[0], 0x1122CDAB);
+  EXPECT_EQ(Back.MenuSelection[1], 7);
 }
 
 // ---- Range checks after loading ----
@@ -142,7 +156,7 @@ TEST(StateClamp, OutOfRangeValuesAreBroughtBack) {
   State.MenuSelection[63] = INT_MIN;
   State.Mode = 4;
   State.SleepPeriod = -5;
-  State.ID = -7;  // would print as a ten-digit capture name
+  State.ID = -7;  // a capture number like any other, printed unsigned
   ClampState(State);
   EXPECT_EQ(State.MenuPos, 0);
   EXPECT_EQ(State.MenuItemPos, 1);
@@ -152,7 +166,7 @@ TEST(StateClamp, OutOfRangeValuesAreBroughtBack) {
   EXPECT_EQ(State.MenuSelection[63], 1);
   EXPECT_EQ(State.Mode, ModeIdle);
   EXPECT_EQ(State.SleepPeriod, 0);
-  EXPECT_EQ(State.ID, 1);
+  EXPECT_EQ(State.ID, -7);
 
   State.MenuPos = -1;
   State.MenuItemPos = 64;
@@ -224,11 +238,11 @@ TEST_F(SavedStateTest, MissingFileReportsItAndKeepsDefaults) {
   EXPECT_EQ(Encoded(ThisConfigSave), Encoded(SampleState()));
 }
 
-TEST_F(SavedStateTest, MissingFileStillCorrectsANegativeStartNumber) {
+TEST_F(SavedStateTest, MissingFileKeepsANegativeStartNumber) {
   ThisConfigSave = SampleState();
-  ThisConfigSave.ID = -3;  // from a configured start number
+  ThisConfigSave.ID = -3;  // from a configured start number: capture 4294967293
   LoadConfigBinary(Path.c_str());
-  EXPECT_EQ(ThisConfigSave.ID, 1);
+  EXPECT_EQ(ThisConfigSave.ID, -3);
 }
 
 // ---- Saving ----
@@ -259,7 +273,7 @@ TEST_F(SavedStateTest, UncreatableTemporaryFileLeavesTheOldFileAlone) {
 
   SaveConfigBinary(Path.c_str());
 
-  EXPECT_EQ(world().Output, "Failed to open file: " + Path + "\n");
+  EXPECT_TRUE(ReportedFailure()) << world().Output;
   EXPECT_EQ(AutoSaveCount, AutoSaveReload);
   EXPECT_EQ(FileBytes(), Encoded(SampleState()));
 }
@@ -277,7 +291,7 @@ TEST_F(SavedStateTest, ReadOnlyDirectoryIsReportedAndTheOldFileKept) {
   SaveConfigBinary(Path.c_str());
   chmod(Directory.c_str(), 0755);
 
-  EXPECT_EQ(world().Output, "Failed to open file: " + Path + "\n");
+  EXPECT_TRUE(ReportedFailure()) << world().Output;
   EXPECT_EQ(FileBytes(), Encoded(SampleState()));
 }
 
@@ -293,7 +307,7 @@ TEST_F(SavedStateTest, FailedFlushKeepsTheOldFileAndRemovesTheTemporaryOne) {
 
   SaveConfigBinary(Path.c_str());
 
-  EXPECT_EQ(world().Output, "Failed to open file: " + Path + "\n");
+  EXPECT_TRUE(ReportedFailure()) << world().Output;
   EXPECT_EQ(FileBytes(), Encoded(SampleState()));
   EXPECT_FALSE(Exists(Path + ".tmp"));
 }
@@ -342,6 +356,98 @@ TEST_F(SavedStateTest, RelativeNameIsSavedInTheCurrentDirectory) {
   std::filesystem::current_path(Previous);
   EXPECT_EQ(FileBytes(), Encoded(SampleState()));
   EXPECT_EQ(world().Output, "");
+}
+
+// ---- Links, mode and owner: the save replaces the file the owner keeps ----
+
+TEST_F(SavedStateTest, SaveFollowsLinksAndTheLinksStay) {
+  struct Case {
+    const char* What;
+    std::vector<std::pair<std::string, std::string>> Links;  // link name -> link text
+    std::string Target;
+    bool TargetExists;
+  };
+  const std::string Data = Directory + "/data";
+  std::filesystem::create_directory(Data);
+  const Case Cases[] = {
+      {"absolute", {{"CONFIG.DAT", Data + "/a.dat"}}, Data + "/a.dat", true},
+      {"relative", {{"CONFIG.DAT", "data/b.dat"}}, Data + "/b.dat", true},
+      {"chain", {{"CONFIG.DAT", "hop"}, {"hop", "data/c.dat"}}, Data + "/c.dat", true},
+      {"not yet there", {{"CONFIG.DAT", "data/d.dat"}}, Data + "/d.dat", false},
+  };
+  for (const Case& C : Cases) {
+    SCOPED_TRACE(C.What);
+    for (const auto& Link : C.Links) {
+      std::filesystem::remove(Scratch.File(Link.first));
+      std::filesystem::create_symlink(Link.second, Scratch.File(Link.first));
+    }
+    if (C.TargetExists) std::ofstream(C.Target) << "old";
+    ThisConfigSave = SampleState();
+    SaveConfigBinary(Path.c_str());  // a capture or the shutdown
+    EXPECT_TRUE(std::filesystem::is_symlink(Path));
+    EXPECT_EQ(FileBytes(), Encoded(SampleState()));
+    ThisConfigSave.ID = 4712;
+    SaveConfigBinaryIfChanged(Path.c_str());  // the automatic save
+    EXPECT_TRUE(std::filesystem::is_symlink(Path));
+    EXPECT_EQ(At(FileBytes(), 0), Le(4712));
+    EXPECT_FALSE(Exists(C.Target + ".tmp"));
+    EXPECT_FALSE(Exists(Path + ".tmp"));
+  }
+  EXPECT_EQ(world().Output, "");
+}
+
+TEST_F(SavedStateTest, ReplacedFileKeepsItsModeAndOwner) {
+  ThisConfigSave = SampleState();
+  SaveConfigBinary(Path.c_str());
+  chmod(Path.c_str(), 0604);
+  const bool Chowned = chown(Path.c_str(), 65534, 65534) == 0;  // only a privileged user may
+  ThisConfigSave.ID = 1;
+  SaveConfigBinary(Path.c_str());
+  struct stat Info {};
+  ASSERT_EQ(stat(Path.c_str(), &Info), 0);
+  EXPECT_EQ(Info.st_mode & 07777, 0604u);
+  if (Chowned) {
+    EXPECT_EQ(Info.st_uid, 65534u);
+  }
+  EXPECT_EQ(At(FileBytes(), 0), Le(1));
+}
+
+TEST_F(SavedStateTest, FileThatMayNotBeWrittenIsNotReplaced) {
+  ThisConfigSave = SampleState();
+  SaveConfigBinary(Path.c_str());
+  chmod(Path.c_str(), 0444);
+  // The directory is open to all, so only the file's own mode protects it. A privileged
+  // user may write any file: the save runs in a child as an ordinary user then.
+  chmod(Directory.c_str(), 0777);
+  ThisConfigSave.ID = 1;
+  pid_t Child = fork();
+  ASSERT_GE(Child, 0);
+  if (Child == 0) {
+    if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) _exit(2);
+    world().Output.clear();
+    SaveConfigBinary(Path.c_str());
+    _exit(ReportedFailure() ? 0 : 1);
+  }
+  int Status = 0;
+  ASSERT_EQ(waitpid(Child, &Status, 0), Child);
+  EXPECT_EQ(WEXITSTATUS(Status), 0) << "1: not reported, 2: no ordinary user";
+  EXPECT_EQ(FileBytes(), Encoded(SampleState()));
+  EXPECT_FALSE(Exists(Path + ".tmp"));
+}
+
+TEST_F(SavedStateTest, LinkLoopOrDirectoryInPlaceOfTheFileIsReported) {
+  std::filesystem::create_symlink("CONFIG.DAT", Path);
+  ThisConfigSave = SampleState();
+  SaveConfigBinary(Path.c_str());
+  EXPECT_TRUE(ReportedFailure()) << world().Output;
+  EXPECT_TRUE(std::filesystem::is_symlink(Path));
+
+  std::filesystem::remove(Path);
+  std::filesystem::create_directory(Path);
+  world().Output.clear();
+  SaveConfigBinary(Path.c_str());
+  EXPECT_TRUE(ReportedFailure()) << world().Output;
+  EXPECT_TRUE(std::filesystem::is_directory(Path));
 }
 
 }  // namespace
@@ -443,7 +549,7 @@ TEST_F(SaveIfChangedTest, FailedWriteIsRetriedAtTheNextAutomaticSave) {
   ThisConfigSave.ID = 5;
   Platform.SyncDescriptor = FailingSync;
   SaveConfigBinaryIfChanged(Path.c_str());
-  EXPECT_EQ(world().Output, "Failed to open file: " + Path + "\n");
+  EXPECT_TRUE(ReportedFailure()) << world().Output;
   Platform.SyncDescriptor = CountingSync;
   EXPECT_TRUE(AutoSaveWrote());
   EXPECT_EQ(At(FileBytes(), 0), Le(5));

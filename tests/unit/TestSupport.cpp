@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <filesystem>
 
+#include "app/Display.h"
 #include "app/GpioLines.h"
 #include "app/KeyInput.h"
 #include "app/SavedState.h"
@@ -73,12 +74,25 @@ std::vector<std::string> NoGpioChips() {
   return {};
 }
 
+int ScriptedFolder(const char* Folder, std::uint64_t* FreeBytes) {
+  World& W = TheWorld();
+  W.FoldersAsked.emplace_back(Folder);
+  *FreeBytes = W.FreeBytes;
+  return W.FolderError;
+}
+
+std::vector<std::string> ScriptedFolderNames(const char* Folder) {
+  TheWorld().FoldersAsked.emplace_back(Folder);
+  return TheWorld().FolderNames;
+}
+
 }  // namespace
 
 void InstallRecordingPlatform() {
   TheWorld() = World{};
   // File sync, device open and the kernel's terminal size stay the production ones; no
-  // GPIO chip is listed, so the kernel's GPIO lines are never asked.
+  // GPIO chip is listed, so the kernel's GPIO lines are never asked; the capture folder is
+  // scripted.
   Platform = ProductionPlatform();
   Platform.ListGpioChips = NoGpioChips;
   Platform.RunShell = RecordRunShell;
@@ -88,6 +102,8 @@ void InstallRecordingPlatform() {
   Platform.ReadInputByte = ScriptedReadByte;
   Platform.WaitForInput = ScriptedWait;
   Platform.WriteOutput = CaptureOutput;
+  Platform.InspectFolder = ScriptedFolder;
+  Platform.ListFolder = ScriptedFolderNames;
 }
 
 std::time_t LocalTime(int Year, int Month, int Day, int Hour, int Minute, int Second) {
@@ -126,6 +142,7 @@ void ResetGlobals() {
   ForgetStoredRecord();
   CloseGpioLines();
   DismissStartUpReports();
+  ClearErrorLine();
 }
 
 ScratchDirectory::ScratchDirectory(const char* Purpose, bool Enter) {

@@ -35,6 +35,12 @@ struct World {
   std::deque<unsigned char> Input;           // bytes pending on standard input
   std::string Output;                        // everything written to standard output
   int WaitCalls = 0;
+  // The capture folder as InspectFolder and ListFolder report it, whatever folder is
+  // asked about; the folders asked about are noted.
+  int FolderError = 0;
+  std::uint64_t FreeBytes = UINT64_MAX;
+  std::vector<std::string> FolderNames;
+  std::vector<std::string> FoldersAsked;
 };
 
 World& TheWorld();

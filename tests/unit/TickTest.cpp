@@ -79,6 +79,19 @@ TEST_F(TickTest, EndedPreviewIsStartedAgain) {
   EXPECT_EQ(ThisConfigSave.Mode, ModePreview);
 }
 
+TEST_F(TickTest, OverLongPreviewIsRefusedOnTheErrorLine) {
+  // Cut at 4096 characters the command would lose its "&" and hold the loop.
+  std::snprintf(ThisConfig.Preview, TextSize, "%s [PREVIEW_SIZE] &",
+                std::string(4070, 'x').c_str());
+  std::snprintf(ThisConfig.PreviewSmall, TextSize, "-p 0,0,320,240 -op 128 -x");
+  PreviewCount = 0;
+  ThisConfigSave.Mode = ModeIdle;
+  Timer(0);
+  EXPECT_EQ(world().Commands, std::vector<std::string>{CameraQueryCommand});
+  EXPECT_EQ(ThisConfigSave.Mode, ModeIdle);
+  EXPECT_NE(world().Output.find("Preview command too long, not run."), std::string::npos);
+}
+
 TEST_F(TickTest, WhileToolRunsQueryRunsEveryElevenTicksAndNothingStarts) {
   world().DefaultFirstLine = RunningTool;
   PreviewCount = 0;
