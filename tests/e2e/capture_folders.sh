@@ -4,6 +4,7 @@
 # run no capture command and leave "REC" off; with the free-space check switched off
 # ("CAPTURE_MIN_FREE_MB=0") the capture runs. The tmpfs is mounted in the run's private
 # mount namespace; where that is not possible the test is skipped (status 77).
+# shellcheck source=tests/e2e/lib.sh
 source "$(dirname "$0")/lib.sh"
 e2e_setup capture_folders "$@"
 

@@ -4,6 +4,7 @@
 # automatic save (about a minute after the start) and the shutdown. A "CONFIG.DAT" the
 # program's user may not write (read-only, owned by another user, in a folder anyone may
 # write) is never replaced, and the error line says so.
+# shellcheck source=tests/e2e/lib.sh
 source "$(dirname "$0")/lib.sh"
 e2e_setup state_link "$@"
 install_program production
@@ -42,7 +43,8 @@ wait_for_exit
 still_linked || fail "the shutdown save replaced the link"
 [ "$(state_word 1)" -eq 1 ] || fail "the shutdown save did not reach the linked file"
 [ "$(stat -c %s "$target")" -eq 280 ] || fail "the linked file holds $(stat -c %s "$target") bytes"
-[ -z "$(ls "$RUN_DIR/data" | grep -v '^CONFIG\.DAT$')" ] || fail "files left beside the target"
+left=("$RUN_DIR/data"/*)
+[ "${left[*]}" = "$target" ] || fail "files left beside the target: ${left[*]}"
 stop_tmux
 
 log "read-only state file of another user"
