@@ -110,7 +110,7 @@ case_pipe() {
   BACKGROUND_PIDS+=("$reader")
   HL_COMMAND='./harrowlight <&0 >screen.fifo' launch_in_tmux 80 24
   wait_until "the menu on the pipe" grep -q RESOLUTION screen.out
-  wait_until "the preview" test "$(standin_count raspistill)" -ge 1
+  wait_until "the preview" standin_running raspistill
   rm -f CONFIG.DAT
   kill -9 "$reader"
   wait "$reader" 2>/dev/null || true

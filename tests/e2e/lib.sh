@@ -349,6 +349,9 @@ our_standin_cmdlines() {
 
 standin_count() { our_standin_pids "$1" | wc -l; }
 no_standin_running() { [ "$(standin_count "$1")" -eq 0 ]; }
+# standin_count_is NAME COUNT: exactly COUNT of this run's NAME stand-ins live (for wait_until).
+standin_count_is() { [ "$(standin_count "$1")" -eq "$2" ]; }
+standin_running() { [ "$(standin_count "$1")" -ge 1 ]; }
 
 kill_our_standins() {
   [ -n "$STANDIN_LOG" ] || return 0

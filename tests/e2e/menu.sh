@@ -28,7 +28,7 @@ press Right 12 "$(centred 1024x768)"
 log "enter commits and restarts the preview with the new option"
 key Enter
 wait_log "$new_preview" 1
-wait_until "only the new preview to run" test "$(standin_count raspistill)" -eq 1
+wait_until "only the new preview to run" standin_count_is raspistill 1
 our_standin_cmdlines raspistill | grep -qF -- "-w 1024 -h 768" || fail "old preview still runs"
 
 press Down 11 "EXPOSURE"
@@ -59,7 +59,7 @@ wait_until "the capture file" captured
 log "the preview returns when the capture ends"
 expect_row 1 "      SLEEP 1m"
 wait_log "$negative_preview" 2
-wait_until "the preview to run" test "$(standin_count raspistill)" -eq 1
+wait_until "the preview to run" standin_count_is raspistill 1
 
 log "hide menu and back"
 press Down 11 "POWER"

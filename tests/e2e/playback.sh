@@ -63,7 +63,7 @@ log "enter plays and stops"
 press Down 13 "clip1.h264"
 key Enter
 wait_log "^omxplayer\\.bin -o hdmi $captures/clip1\\.h264\$" 1
-wait_until "the player to run" test "$(standin_count omxplayer.bin)" -eq 1
+wait_until "the player to run" standin_count_is omxplayer.bin 1
 # The screen is cleared for the recording.
 expect_row 13 ""
 settle
