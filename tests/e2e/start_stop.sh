@@ -1,8 +1,9 @@
 #!/bin/bash
-# Start-up and shutdown in a terminal: the first screen is drawn, the preview command runs at
-# the first tick, and SIGTERM ends the run through the shutdown sequence (state file of 280
-# bytes, camera tools killed, terminal settings given back, exit status 0). A camera tool
-# that ends at once is started again by the watchdog and leaves no ended process behind.
+# Start-up and shutdown in a terminal: the first screen is drawn in raw mode, the preview
+# command runs at the first tick, and SIGTERM ends the run through the shutdown sequence
+# (state file of 280 bytes, camera tools killed, terminal settings given back, exit status
+# 0). A camera tool that ends at once is started again by the watchdog and leaves no ended
+# process behind.
 # shellcheck source=tests/e2e/lib.sh
 source "$(dirname "$0")/lib.sh"
 e2e_setup start_stop "$@"
@@ -16,6 +17,11 @@ expect_row_has 11 RESOLUTION
 wait_log "$preview" 1
 wait_until "the preview stand-in to run" test "$(standin_count raspistill)" -eq 1
 [ ! -e "$RUN_DIR/CONFIG.DAT" ] || fail "CONFIG.DAT written before any save"
+# While running, keys arrive unbuffered and unechoed; keyboard signals stay on.
+settings=$(stty -a -F "$(tmux_cmd display-message -p -t hl '#{pane_tty}')" | tr -s '; ' '\n')
+for flag in -icanon -echo isig; do
+  grep -qx -- "$flag" <<<"$settings" || fail "terminal lacks $flag while running"
+done
 
 log "SIGTERM"
 kill -TERM "$PROGRAM_PID"

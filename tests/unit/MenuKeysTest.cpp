@@ -339,7 +339,7 @@ TEST_F(PowerActionTest, SleepReadsTheNumberLikeAtoi) {
 }
 
 TEST_F(PowerActionTest, NegativeSleepMeansNeverSleep) {
-  RunPowerAction("SLEEP -5");
+  RunPowerAction("SLEEP -1");
   EXPECT_EQ(ThisConfigSave.SleepPeriod, 0);
   EXPECT_EQ(SleepCount, 0);
 }

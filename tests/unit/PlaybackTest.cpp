@@ -230,7 +230,8 @@ TEST_F(PlaybackTest, EnterOnAnEmptyListDoesNothing) {
 }
 
 TEST_F(PlaybackKeysTest, CommandThatWouldNotFitIsNotRun) {
-  std::string Long(4060, 'p');
+  // Expanded, the template gives one character more than a command may hold.
+  std::string Long(TextSize - 4 - 2 * (Dir.size() + std::strlen("/a.jpg")), 'p');
   std::snprintf(ThisConfig.Play, TextSize, "%s [FILENAME] [FILENAME] &", Long.c_str());
   Press(Enter);
   EXPECT_EQ(world().Commands, (std::vector<std::string>{PlayerQueryCommand}));

@@ -263,8 +263,11 @@ TEST_F(BacklightTickTest, SleepPeriodZeroNeverSwitchesOffNorCounts) {
 TEST_F(BacklightTickTest, OutOfRangeBacklightIndexWritesNothing) {
   ThisConfigSave.SleepPeriod = 1;
   SleepCount = 0;
-  ThisConfig.GPIO_LCD = 7;
-  Timer(0);
+  for (int Index : {-1, OutSwitchCount, 7}) {
+    ThisConfig.GPIO_LCD = Index;
+    Timer(0);
+    EXPECT_EQ(Registers[GpClr0Word], 0u) << Index;  // a later write would hide this one
+  }
   EXPECT_EQ(SleepCount, 0);
   for (std::uint32_t Word : Registers) EXPECT_EQ(Word, 0u);
 }
