@@ -269,9 +269,6 @@ void AppendPlayList(std::string* Out, const ConfigStruct& Config) {
   SetRendition(Out, SgrReset);
 }
 
-// The message the error line shows until the next key.
-std::string PendingError;
-
 void AppendErrorLine(std::string* Out, const char* Error) {
   AppendFormatted(Out, "%c7", Esc);
   for (Sgr Value : {SgrBold, SgrWhite, SgrOnRed}) SetRendition(Out, Value);
@@ -280,11 +277,11 @@ void AppendErrorLine(std::string* Out, const char* Error) {
   AppendFormatted(Out, "%c8", Esc);
 }
 
-// One error line per kept start-up problem from line 1 down; the last screen line is never
-// used, since the error line's line feed would scroll the screen there. The cursor goes
-// home again, where every redraw leaves it.
-void AppendStartUpReports(std::string* Out) {
-  const std::vector<std::string>& Reports = StartUpReports();
+// One error line per kept message from line 1 down; the last screen line is never used,
+// since the error line's line feed would scroll the screen there. The cursor goes home
+// again, where every redraw leaves it.
+void AppendKeptErrorLines(std::string* Out) {
+  const std::vector<std::string>& Reports = KeptErrorLines();
   if (Reports.empty()) return;
   for (std::size_t Index = 0; Index < Reports.size(); ++Index) {
     const std::int64_t Line = static_cast<std::int64_t>(Index) + 1;
@@ -320,19 +317,14 @@ void UpdateDisplay(int MenuCols, int MenuRows, const ConfigStruct* Config,
                    const ConfigSaveStruct* Save) {
   if (Config == nullptr || Save == nullptr) return;
   std::string Screen = ComposeDisplay(MenuCols, MenuRows, *Config, *Save);
-  AppendStartUpReports(&Screen);
-  if (!PendingError.empty()) AppendErrorLine(&Screen, PendingError.c_str());
+  AppendKeptErrorLines(&Screen);
   // One write, so a slow console shows whole frames.
   Platform.WriteOutput(Screen.data(), Screen.size());
 }
 
 void DisplayError(const char* Error) {
-  PendingError = Error != nullptr ? Error : "";
   std::string Line;
   AppendErrorLine(&Line, Error);
   Platform.WriteOutput(Line.data(), Line.size());
-}
-
-void ClearErrorLine() {
-  PendingError.clear();
+  if (Error != nullptr) KeepErrorLine(Error);
 }

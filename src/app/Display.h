@@ -19,10 +19,6 @@ void UpdateDisplay(int MenuCols, int MenuRows, const ConfigStruct* Config,
 std::string ComposeDisplay(int MenuCols, int MenuRows, const ConfigStruct& Config,
                            const ConfigSaveStruct& Save);
 
-// Shows a message in bold white on red at the cursor, keeping cursor and attributes. Every
-// redraw shows it again until ClearErrorLine, so the redraw that often follows a failure
-// at once does not wipe it before it could be read.
+// Shows a message in bold white on red at the cursor, keeping cursor and attributes, and
+// keeps it for the error lines of the following redraws (KeepErrorLine).
 void DisplayError(const char* Error);
-
-// Forgets the error line's message (the user pressed a key); later redraws leave it out.
-void ClearErrorLine();

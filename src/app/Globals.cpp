@@ -39,8 +39,8 @@ std::uint32_t OutSwitchPin(int Index) {
 }
 
 // A few are enough to tell what went wrong, and the menu must stay visible below them.
-constexpr std::size_t MaxStartUpReports = 8;
-std::vector<std::string> KeptReports;
+constexpr std::size_t MaxKeptErrorLines = 8;
+std::vector<std::string> ErrorLines;
 
 }  // namespace
 
@@ -69,19 +69,23 @@ void ReportAtStartUp(const char* Format, ...) {
   if (Size == 0) return;
   Platform.WriteOutput(Line, Size);
   if (Line[Size - 1] == '\n') Line[Size - 1] = 0;
-  KeepStartUpReport(Line);
+  KeepErrorLine(Line);
 }
 
-void KeepStartUpReport(const char* Message) {
-  if (KeptReports.size() < MaxStartUpReports) KeptReports.emplace_back(Message);
+void KeepErrorLine(const char* Message) {
+  if (ErrorLines.size() >= MaxKeptErrorLines) return;
+  for (const std::string& Kept : ErrorLines) {
+    if (Kept == Message) return;  // a failure that repeats each tick takes one line
+  }
+  ErrorLines.emplace_back(Message);
 }
 
-const std::vector<std::string>& StartUpReports() {
-  return KeptReports;
+const std::vector<std::string>& KeptErrorLines() {
+  return ErrorLines;
 }
 
-void DismissStartUpReports() {
-  KeptReports.clear();
+void DismissErrorLines() {
+  ErrorLines.clear();
 }
 
 // Weak, so that a program's own definition takes its place at link time.

@@ -116,19 +116,20 @@ void SetOutSwitch(int Index);
 void ClearOutSwitch(int Index);
 
 // A start-up problem the user must see. It goes to standard output at once, like every
-// failure line, but the terminal reset that follows wipes it there; so it is also kept, and
-// the screen shows it on the error lines (from line 1, one per message) after every redraw
-// until the first key. Formatted like printf; a trailing line feed is not kept.
+// failure line, but the terminal reset that follows wipes it there; so it is also kept for
+// the error lines. Formatted like printf; a trailing line feed is not kept.
 void ReportAtStartUp(const char* Format, ...) __attribute__((format(printf, 1, 2)));
 
-// Keeps a message for the error lines only (one already shown some other way).
-void KeepStartUpReport(const char* Message);
+// Keeps a message for the error lines: every redraw shows the kept messages (from line 1,
+// one a line, oldest first) until the next key, so the redraw that often follows a failure
+// does not wipe it before it could be read. A message already kept is not kept twice.
+void KeepErrorLine(const char* Message);
 
-// The kept start-up problems, oldest first; empty once dismissed.
-const std::vector<std::string>& StartUpReports();
+// The kept messages, oldest first; empty once dismissed.
+const std::vector<std::string>& KeptErrorLines();
 
-// Stops showing the kept start-up problems (the user has pressed a key).
-void DismissStartUpReports();
+// Stops showing the kept messages (the user has pressed a key).
+void DismissErrorLines();
 
 // Ticks of one unit of SleepPeriod: SleepTicksPerUnit (30 s). A program may link its own
 // definition instead; the simulated-GPIO test build does, to shorten the idle wait.

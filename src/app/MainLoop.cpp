@@ -195,10 +195,9 @@ void LoopIteration() {
     UpdateDisplay(Cols, Rows, &ThisConfig, &ThisConfigSave);
   }
   GetKeys(Buffer, 0, 0);
-  if (Buffer[0] != 0) ClearErrorLine();
-  if (Buffer[0] != 0 && !StartUpReports().empty()) {
+  if (Buffer[0] != 0 && !KeptErrorLines().empty()) {
     // Read: the next redraw shows the menu without them.
-    DismissStartUpReports();
+    DismissErrorLines();
     Refresh = FlagSet;
   }
   if (ThisConfigSave.SleepPeriod != 0 && Buffer[0] != 0) {
@@ -247,7 +246,6 @@ int RunHarrowlight(int argc, char** argv) {
   TimerRunning = StartTimer();
   if (!TimerRunning) {
     DisplayError("Failed to start timer.");
-    KeepStartUpReport("Failed to start timer.");
   }
   SleepCount = SleepTicksFor(ThisConfigSave.SleepPeriod);
 

@@ -48,8 +48,7 @@ void PreviewWatchdog() {
   if (!QueryCameraTools(Command, static_cast<int>(TextSize - 1))) {
     // Not knowing whether a tool runs is no reason to start another one on top of it:
     // this run starts nothing, and the next period asks again.
-    // With a redraw due the message would be erased at once; the next failure shows it.
-    if (!CheckFailureShown && Refresh == 0) {
+    if (!CheckFailureShown) {
       DisplayError(CameraCheckFailedMessage);
       CheckFailureShown = true;
     }

@@ -144,7 +144,8 @@ case_check() {
   # Four descriptors: the standard three and one for the configuration file, none left
   # for the process check's pipe.
   HL_COMMAND='(ulimit -n 4; exec ./harrowlight) <&0' start_in_tmux 80 24
-  wait_until "the error line" row_has 1 "Cannot check the camera tools."
+  # Line 1 keeps the start-up report that no GPIO page was found; this one comes below it.
+  wait_until "the error line" row_has 2 "Cannot check the camera tools."
   # Four watchdog periods.
   sleep 3.3
   [ "$(log_count '^raspistill ')" -eq 0 ] || fail "a preview was started: $(cat "$STANDIN_LOG")"

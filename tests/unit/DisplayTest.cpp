@@ -425,12 +425,16 @@ TEST_F(DisplayTest, ErrorLineIsBoldWhiteOnRedBetweenSaveAndRestore) {
             "8");
   EXPECT_EQ(WriteCount, 1);
 
-  // Redraws show it again, in the same single write, until it is cleared.
-  const std::string Line = world().Output;
+  // Redraws show it again on line 1, in the same single write, until it is dismissed; a
+  // message that repeats takes no second line.
+  DisplayError("Failed to start timer.");
   const std::string Plain = ComposeDisplay(1, 4, ThisConfig, ThisConfigSave);
-  EXPECT_EQ(Draw(4), Plain + Line);
+  EXPECT_EQ(Draw(4), Plain +
+                         "\x1b[1;1f\x1b"
+                         "7\x1b[1m\x1b[37m\x1b[41mFailed to start timer.\n\x1b"
+                         "8\x1b[H");
   EXPECT_EQ(WriteCount, 1);
-  ClearErrorLine();
+  DismissErrorLines();
   EXPECT_EQ(Draw(4), Plain);
 }
 

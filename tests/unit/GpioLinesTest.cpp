@@ -284,7 +284,7 @@ TEST_F(StartUpReportTest, ReportsFollowEveryRedrawUntilTheFirstKey) {
   DisplayHeight = 3;
   ReportAtStartUp("Failed to open memory\n");
   ReportAtStartUp("GPIO %u: gone\n", 5u);
-  KeepStartUpReport("third, beyond the last free line");
+  KeepErrorLine("third, beyond the last free line");
   EXPECT_EQ(world().Output, "Failed to open memory\nGPIO 5: gone\n");
 
   const std::string Redraw = ComposeDisplay(1, 1, ThisConfig, ThisConfigSave);
@@ -302,20 +302,20 @@ TEST_F(StartUpReportTest, ReportsFollowEveryRedrawUntilTheFirstKey) {
   }
   Refresh = 0;
   LoopIteration();
-  EXPECT_EQ(StartUpReports().size(), 3u) << "an iteration without a key keeps them";
+  EXPECT_EQ(KeptErrorLines().size(), 3u) << "an iteration without a key keeps them";
   world().Input = {'x'};
   LoopIteration();
-  EXPECT_TRUE(StartUpReports().empty());
+  EXPECT_TRUE(KeptErrorLines().empty());
   EXPECT_NE(Refresh, 0) << "the screen is redrawn without the reports";
 }
 
 TEST_F(StartUpReportTest, MissingStateFileIsTheFirstRunAndOnlyOtherFailuresAreKept) {
   testsupport::ScratchDirectory Dir("startup");
   LoadConfigBinary(Dir.File("CONFIG.DAT").c_str());
-  EXPECT_TRUE(StartUpReports().empty());
+  EXPECT_TRUE(KeptErrorLines().empty());
   std::fclose(std::fopen(Dir.File("plain").c_str(), "w"));
   LoadConfigBinary(Dir.File("plain/CONFIG.DAT").c_str());
-  EXPECT_FALSE(StartUpReports().empty());
+  EXPECT_FALSE(KeptErrorLines().empty());
 }
 
 }  // namespace

@@ -141,8 +141,7 @@ void ResetGlobals() {
   ResetKeyRepeat();
   ForgetStoredRecord();
   CloseGpioLines();
-  DismissStartUpReports();
-  ClearErrorLine();
+  DismissErrorLines();
 }
 
 ScratchDirectory::ScratchDirectory(const char* Purpose, bool Enter) {
