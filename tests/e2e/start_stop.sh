@@ -15,7 +15,7 @@ log "first screen and preview"
 start_in_tmux 80 24
 expect_row_has 11 RESOLUTION
 wait_log "$preview" 1
-wait_until "the preview stand-in to run" test "$(standin_count raspistill)" -eq 1
+wait_until "the preview stand-in to run" standin_count_is raspistill 1
 [ ! -e "$RUN_DIR/CONFIG.DAT" ] || fail "CONFIG.DAT written before any save"
 # While running, keys arrive unbuffered and unechoed; keyboard signals stay on.
 settings=$(stty -a -F "$(tmux_cmd display-message -p -t hl '#{pane_tty}')" | tr -s '; ' '\n')
