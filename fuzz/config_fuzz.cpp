@@ -5,7 +5,7 @@
 
 #include "FuzzSupport.h"
 #include "app/Config.h"
-#include "app/Globals.h"
+#include "state/Globals.h"
 
 namespace {
 

@@ -10,8 +10,8 @@
 #include <memory>
 
 #include "FuzzSupport.h"
-#include "app/Globals.h"
-#include "app/KeyInput.h"
+#include "keys/KeyInput.h"
+#include "state/Globals.h"
 
 namespace {
 

@@ -11,8 +11,8 @@
 #include <string>
 
 #include "FuzzSupport.h"
-#include "app/KeyInput.h"
 #include "common/Common.h"
+#include "keys/KeyInput.h"
 #include "vt100/VT100.h"
 
 namespace {

@@ -6,8 +6,8 @@
 #include <cstring>
 
 #include "FuzzSupport.h"
-#include "app/Globals.h"
 #include "app/SavedState.h"
+#include "state/Globals.h"
 
 namespace {
 

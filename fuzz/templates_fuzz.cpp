@@ -15,7 +15,7 @@
 
 #include "FuzzSupport.h"
 #include "app/Capture.h"
-#include "app/Globals.h"
+#include "state/Globals.h"
 
 namespace {
 

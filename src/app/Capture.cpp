@@ -11,10 +11,10 @@
 #include <vector>
 
 #include "app/Display.h"
-#include "app/Globals.h"
 #include "app/Playback.h"
 #include "app/SavedState.h"
 #include "platform/Platform.h"
+#include "state/Globals.h"
 
 namespace {
 

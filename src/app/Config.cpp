@@ -7,10 +7,10 @@
 #include <string>
 #include <vector>
 
-#include "app/Globals.h"
-#include "app/GpioLines.h"
 #include "app/Shell.h"
 #include "platform/Platform.h"
+#include "state/Globals.h"
+#include "state/GpioLines.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "app/Globals.h"
+#include "state/Globals.h"
 
 // Screen rows one menu takes: ITEM_HEIGHT, where 0 (the key missing) counts as the two
 // lines (title and item) every menu draws. The number of menus shown and their placing

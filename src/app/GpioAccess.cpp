@@ -9,8 +9,8 @@
 #include <limits>
 #include <vector>
 
-#include "app/Globals.h"
 #include "platform/Platform.h"
+#include "state/Globals.h"
 
 namespace {
 

@@ -15,16 +15,16 @@
 
 #include "app/Config.h"
 #include "app/Display.h"
-#include "app/Globals.h"
 #include "app/GpioAccess.h"
-#include "app/GpioLines.h"
-#include "app/KeyInput.h"
 #include "app/MenuKeys.h"
 #include "app/Playback.h"
 #include "app/SavedState.h"
 #include "app/Shell.h"
 #include "app/Tick.h"
+#include "keys/KeyInput.h"
 #include "platform/Platform.h"
+#include "state/Globals.h"
+#include "state/GpioLines.h"
 #include "vt100/VT100.h"
 
 namespace {

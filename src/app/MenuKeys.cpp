@@ -4,8 +4,8 @@
 #include <cstring>
 
 #include "app/Capture.h"
-#include "app/Globals.h"
 #include "app/Shell.h"
+#include "state/Globals.h"
 
 namespace {
 

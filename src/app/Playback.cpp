@@ -6,9 +6,9 @@
 #include <cstring>
 
 #include "app/Display.h"
-#include "app/Globals.h"
 #include "app/Shell.h"
 #include "platform/Platform.h"
+#include "state/Globals.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "app/Globals.h"
+#include "state/Globals.h"
 
 constexpr std::size_t StateFileSize = 280;
 

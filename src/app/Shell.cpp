@@ -4,8 +4,8 @@
 #include <iterator>
 #include <vector>
 
-#include "app/Globals.h"
 #include "platform/Platform.h"
+#include "state/Globals.h"
 
 namespace {
 

@@ -9,10 +9,10 @@
 
 #include "app/Capture.h"
 #include "app/Display.h"
-#include "app/Globals.h"
 #include "app/SavedState.h"
 #include "app/Shell.h"
 #include "platform/Platform.h"
+#include "state/Globals.h"
 
 namespace {
 

@@ -4,8 +4,8 @@
 
 #include <cstring>
 
-#include "app/KeyInput.h"
 #include "common/Common.h"
+#include "keys/KeyInput.h"
 #include "platform/Platform.h"
 
 namespace {

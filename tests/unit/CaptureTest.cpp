@@ -14,7 +14,7 @@
 
 #include "TestSupport.h"
 #include "app/Capture.h"
-#include "app/Globals.h"
+#include "state/Globals.h"
 
 namespace {
 

@@ -14,10 +14,10 @@
 #include "TestSupport.h"
 #include "app/Config.h"
 #include "app/Display.h"
-#include "app/GpioLines.h"
-#include "app/KeyInput.h"
 #include "app/MainLoop.h"
 #include "app/SavedState.h"
+#include "keys/KeyInput.h"
+#include "state/GpioLines.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "TestSupport.h"
-#include "app/KeyInput.h"
+#include "keys/KeyInput.h"
 
 namespace {
 

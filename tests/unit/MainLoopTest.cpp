@@ -6,8 +6,8 @@
 #include <string>
 
 #include "TestSupport.h"
-#include "app/KeyInput.h"
 #include "app/MainLoop.h"
+#include "keys/KeyInput.h"
 
 namespace {
 

@@ -14,8 +14,8 @@
 #include <vector>
 
 #include "TestSupport.h"
-#include "app/Globals.h"
 #include "app/MenuKeys.h"
+#include "state/Globals.h"
 
 namespace {
 

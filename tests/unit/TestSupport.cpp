@@ -7,9 +7,9 @@
 #include <filesystem>
 
 #include "app/Display.h"
-#include "app/GpioLines.h"
-#include "app/KeyInput.h"
 #include "app/SavedState.h"
+#include "keys/KeyInput.h"
+#include "state/GpioLines.h"
 
 namespace testsupport {
 

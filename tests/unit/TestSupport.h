@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "app/Globals.h"
 #include "platform/Platform.h"
+#include "state/Globals.h"
 
 // The fixed commands as they stand while no process names are configured.
 constexpr const char* KillStillCommand = "killall -9 raspistill 2> /dev/null";

@@ -2,7 +2,7 @@
 #include <string>
 
 #include "TestSupport.h"
-#include "app/KeyInput.h"
+#include "keys/KeyInput.h"
 #include "vt100/VT100.h"
 
 namespace {

@@ -1,13 +1,13 @@
 // Definitions of the program-wide records and flags, the guarded output-pin writes and the
 // kept start-up problems.
-#include "app/Globals.h"
+#include "state/Globals.h"
 
 #include <climits>
 #include <cstdarg>
 #include <cstdlib>
 
-#include "app/GpioLines.h"
 #include "platform/Platform.h"
+#include "state/GpioLines.h"
 
 ConfigStruct ThisConfig;
 ConfigSaveStruct ThisConfigSave;

@@ -1,6 +1,6 @@
 // The pins through the kernel's GPIO character device: one line request per pin, so a
 // line that another program or a driver holds costs only that pin.
-#include "app/GpioLines.h"
+#include "state/GpioLines.h"
 
 #include <linux/gpio.h>
 
@@ -8,9 +8,9 @@
 #include <cstring>
 #include <string>
 
-#include "app/Globals.h"
 #include "platform/Platform.h"
 #include "rpi_gpio/RPi_GPIO.h"
+#include "state/Globals.h"
 
 const char* const PiChipLabels[3] = {"pinctrl-bcm2835", "pinctrl-bcm2711", "pinctrl-rp1"};
 

@@ -1,10 +1,10 @@
 // Key input: gathers the bytes pending on standard input, merges in the push buttons and
 // damps a held key so it repeats only after a pause.
-#include "app/KeyInput.h"
+#include "keys/KeyInput.h"
 
-#include "app/Globals.h"
-#include "app/GpioLines.h"
 #include "platform/Platform.h"
+#include "state/Globals.h"
+#include "state/GpioLines.h"
 
 // Cursor up, left, right, down, Enter, Space; buttons 7 and 8 have no key.
 const std::int32_t GPIO_Key[ButtonKeyCount] = {
