@@ -10,6 +10,8 @@
 
 #include <climits>
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 
@@ -149,6 +151,7 @@ void RestoreTerminal(const TerminalState& Terminal) {
 
 void StartUpFlags() {
   ExitFlag = 0;
+  ExitStatus = 0;
   ThisConfigSave.Mode = ModeIdle;
   Refresh = FlagSet;
   TimePeriod = RedrawReload;
@@ -187,6 +190,11 @@ int MenuRowsFor(int Height, int BorderTop, int ItemHeight) {
   if (Result > INT_MAX) return INT_MAX;
   if (Result < INT_MIN) return INT_MIN;
   return static_cast<int>(Result);
+}
+
+const char* PowerOffNotice(int Status, const char* Service) {
+  if (Status != PowerOffStatus || (Service != nullptr && Service[0] != 0)) return nullptr;
+  return "SHUTDOWN: power-off is left to the caller (exit status 3).\n";
 }
 
 void LoopIteration() {
@@ -232,6 +240,7 @@ int RunHarrowlight(int argc, char** argv) {
   ReadConfig(ConfigFileName);
   if (GPIO == nullptr && !GpioLinesOpen()) ReportNoGpio();
   LoadConfigBinary(StateFileName);
+  StepOffShutdownItems();
   ClearOutSwitch(ThisConfig.GPIO_LED);
   SetOutSwitch(ThisConfig.GPIO_LCD);
 
@@ -261,5 +270,8 @@ int RunHarrowlight(int argc, char** argv) {
   }
 
   Shutdown(MemFile, Terminal);
-  return 0;
+  // After the terminal is reset and given back: the reset would wipe the line.
+  const char* Notice = PowerOffNotice(ExitStatus, std::getenv(ServiceVariable));
+  if (Notice != nullptr) std::fputs(Notice, stderr);
+  return ExitStatus;
 }

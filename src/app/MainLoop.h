@@ -5,8 +5,18 @@
 
 constexpr const char* VersionBanner = "Harrowlight V1.00 2013-12-29";
 
-// The whole program: banner for any argument, else start-up, loop, shutdown. Returns 0.
+// Set (to anything but "") by the service, which powers the system off itself when the
+// program ends with PowerOffStatus.
+constexpr const char* ServiceVariable = "HARROWLIGHT_SERVICE";
+
+// The whole program: banner for any argument, else start-up, loop, shutdown. Returns the
+// exit status: 0, or PowerOffStatus (3) after "SHUTDOWN".
 int RunHarrowlight(int argc, char** argv);
+
+// The line for standard error at the end of a run with exit status Status, given the value
+// of ServiceVariable (null when unset): after "SHUTDOWN" outside the service it says that
+// powering off is left to the caller; otherwise null (nothing to say).
+const char* PowerOffNotice(int Status, const char* Service);
 
 // One main-loop iteration after the tick's work: redraw, keys, wake, dispatch by Mode.
 void LoopIteration();

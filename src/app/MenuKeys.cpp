@@ -16,6 +16,9 @@ constexpr char DownKey = 'B';
 constexpr char RightKey = 'C';
 constexpr char LeftKey = 'D';
 
+constexpr const char* ShutdownAction = "SHUTDOWN";
+constexpr const char* QuitAction = "OFF";
+
 constexpr int LastMenu = MenuCount - 1;
 constexpr int LastItem = MenuEntryCount - 1;
 
@@ -43,6 +46,29 @@ const char* MenuLabel(int Menu, int Entry) {
 const char* MenuEntryValue(int Menu, int Entry) {
   if (!IsMenuIndex(Menu) || !IsEntryIndex(Entry)) return nullptr;
   return ThisConfig.MenuValue[Menu][Entry];
+}
+
+bool IsPowerMenu(int Menu) {
+  const char* Keyword = MenuEntryValue(Menu, 0);
+  return Keyword != nullptr && std::strcmp(Keyword, "POWER") == 0;
+}
+
+// True when item Item of Menu has the value Action.
+bool ItemRuns(int Menu, int Item, const char* Action) {
+  const char* Value = MenuEntryValue(Menu, Item);
+  return Value != nullptr && std::strcmp(Value, Action) == 0;
+}
+
+// The first item of power menu Menu whose Enter neither halts nor quits; failing that, the
+// first one that does not halt; 0 when every item halts.
+int HarmlessItem(int Menu) {
+  int NotHalting = 0;
+  for (int Item = 1; Item <= LastItem && MenuLabel(Menu, Item) != nullptr; ++Item) {
+    if (ItemRuns(Menu, Item, ShutdownAction)) continue;
+    if (!ItemRuns(Menu, Item, QuitAction)) return Item;
+    if (NotHalting == 0) NotHalting = Item;
+  }
+  return NotHalting;
 }
 
 // Any key but Space only ends the large preview: the key is consumed and the tick's
@@ -77,8 +103,7 @@ void PressSpace() {
 void PressEnter() {
   const int MenuPos = ThisConfigSave.MenuPos;
   if (IsMenuIndex(MenuPos)) ThisConfigSave.MenuSelection[MenuPos] = ThisConfigSave.MenuItemPos;
-  const char* Keyword = MenuEntryValue(MenuPos, 0);
-  if (Keyword != nullptr && std::strcmp(Keyword, "POWER") == 0) {
+  if (IsPowerMenu(MenuPos)) {
     RunPowerAction(MenuEntryValue(MenuPos, ThisConfigSave.MenuItemPos));
   } else {
     StopCameraTools();
@@ -128,8 +153,14 @@ int ParseSleepPeriod(const char* Text) {
   return Number < 0 ? 0 : Number;
 }
 
-void PowerOff(const char* /*Rest*/) {
+void Quit(const char* /*Rest*/) {
   ExitFlag = FlagSet;
+}
+
+// Ends the run like "OFF", with the status that asks the caller to power the system off.
+void PowerOffSystem(const char* /*Rest*/) {
+  ExitFlag = FlagSet;
+  ExitStatus = PowerOffStatus;
 }
 
 // The large preview: the tick's watchdog restarts the tools with it.
@@ -160,9 +191,9 @@ struct PowerRule {
 };
 
 const PowerRule PowerRules[] = {
-    {"OFF", KeyMatch::Exact, PowerOff},     {"HIDE MENU", KeyMatch::Exact, HideMenu},
+    {QuitAction, KeyMatch::Exact, Quit},    {"HIDE MENU", KeyMatch::Exact, HideMenu},
     {"LED OFF", KeyMatch::Exact, LedOff},   {"LED ON", KeyMatch::Exact, LedOn},
-    {"SLEEP ", KeyMatch::Prefix, SetSleep},
+    {"SLEEP ", KeyMatch::Prefix, SetSleep}, {ShutdownAction, KeyMatch::Exact, PowerOffSystem},
 };
 
 }  // namespace
@@ -191,5 +222,18 @@ void RunPowerAction(const char* Value) {
       Rule.Run(Value + std::strlen(Rule.Action));
       return;
     }
+  }
+}
+
+void StepOffShutdownItems() {
+  for (int Menu = 0; Menu <= LastMenu && MenuLabel(Menu, 0) != nullptr; ++Menu) {
+    if (!IsPowerMenu(Menu)) continue;
+    const int Harmless = HarmlessItem(Menu);
+    if (Harmless == 0) continue;
+    std::int32_t& Selection = ThisConfigSave.MenuSelection[Menu];
+    if (ItemRuns(Menu, Selection, ShutdownAction)) Selection = Harmless;
+    if (ThisConfigSave.MenuPos == Menu &&
+        ItemRuns(Menu, ThisConfigSave.MenuItemPos, ShutdownAction))
+      ThisConfigSave.MenuItemPos = Harmless;
   }
 }

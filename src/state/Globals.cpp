@@ -20,6 +20,7 @@ int OutputPinCount = 0;
 RegisterBase GPIO = nullptr;
 
 int ExitFlag = 0;
+int ExitStatus = 0;
 volatile std::sig_atomic_t ExitRequested = 0;
 int Refresh = 0;
 int TimePeriod = 0;

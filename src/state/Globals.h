@@ -95,6 +95,10 @@ extern int OutputPinCount;
 extern RegisterBase GPIO;
 
 extern int ExitFlag;
+// The process exit status once the loop has ended: 0, or PowerOffStatus after "SHUTDOWN",
+// which asks whoever started the program (the service) to power the system off.
+constexpr int PowerOffStatus = 3;
+extern int ExitStatus;
 // Set when a termination signal asks the run to end through the shutdown. Signal handlers
 // set it, so it is a sig_atomic_t.
 extern volatile std::sig_atomic_t ExitRequested;

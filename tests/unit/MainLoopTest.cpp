@@ -161,3 +161,12 @@ TEST(MenuRows, ExtremeValuesDoNotOverflow) {
   EXPECT_EQ(MenuRowsFor(24, -2147483647 - 1, -1), -2147483647 - 1);
   EXPECT_EQ(MenuRowsFor(0, 5, 2), -2);
 }
+
+TEST(PowerOffNotice, OnlyAShutdownOutsideTheServiceSaysPowerOffIsLeftToTheCaller) {
+  const char* Notice = PowerOffNotice(PowerOffStatus, nullptr);
+  ASSERT_NE(Notice, nullptr);
+  EXPECT_STREQ(Notice, "SHUTDOWN: power-off is left to the caller (exit status 3).\n");
+  EXPECT_STREQ(PowerOffNotice(PowerOffStatus, ""), Notice) << "an empty value is no service";
+  EXPECT_EQ(PowerOffNotice(PowerOffStatus, "1"), nullptr);
+  EXPECT_EQ(PowerOffNotice(0, nullptr), nullptr);
+}

@@ -15,6 +15,7 @@
 
 #include "TestSupport.h"
 #include "app/MenuKeys.h"
+#include "app/SavedState.h"
 #include "state/Globals.h"
 
 namespace {
@@ -56,8 +57,10 @@ class MenuKeysTest : public testsupport::HarrowlightTest {
     Values(0, {"-ex", "auto", "night", "sports"});
     Labels(1, {"Effect", "None", "Sketch"});
     Values(1, {"-ifx", "none", "sketch"});
-    Labels(2, {"Power", "Off", "Hide", "LED off", "LED on", "Sleep 5", "Sleep off", "Empty"});
-    Values(2, {"POWER", "OFF", "HIDE MENU", "LED OFF", "LED ON", "SLEEP 5", "SLEEP OFF"});
+    Labels(2, {"Power", "Off", "Hide", "LED off", "LED on", "Sleep 5", "Sleep off", "Empty",
+               "Shutdown"});
+    Values(2, {"POWER", "OFF", "HIDE MENU", "LED OFF", "LED ON", "SLEEP 5", "SLEEP OFF", nullptr,
+               "SHUTDOWN"});
   }
 
   void Press(const std::string& Keys) {
@@ -353,14 +356,80 @@ TEST_F(PowerActionTest, HugeSleepSaturatesInsteadOfOverflowing) {
 
 TEST_F(PowerActionTest, TextsMustMatchExactly) {
   ThisConfigSave.SleepPeriod = 3;
-  for (const char* Value : {"off", "SLEEP", "SLEEP5", "HIDE", "LED", " OFF", "OFF "}) {
+  for (const char* Value : {"off", "SLEEP", "SLEEP5", "HIDE", "LED", " OFF", "OFF ", "Shutdown",
+                            "SHUTDOWN ", "SHUTDOWNS", "SHUT"}) {
     RunPowerAction(Value);
   }
   RunPowerAction(nullptr);
   EXPECT_EQ(ExitFlag, 0);
+  EXPECT_EQ(ExitStatus, 0);
   EXPECT_EQ(ThisConfigSave.SleepPeriod, 3);
   EXPECT_EQ(ThisConfigSave.PreviewSize, 0);
   EXPECT_TRUE(world().Commands.empty());
+}
+
+TEST_F(PowerActionTest, OffQuitsAndShutdownAsksForThePowerOff) {
+  RunPowerAction("OFF");
+  EXPECT_EQ(ExitFlag, FlagSet);
+  EXPECT_EQ(ExitStatus, 0);
+  ExitFlag = 0;
+  RunPowerAction("SHUTDOWN");
+  EXPECT_EQ(ExitFlag, FlagSet) << "the shutdown sequence runs as for OFF";
+  EXPECT_EQ(ExitStatus, PowerOffStatus);
+  EXPECT_TRUE(world().Commands.empty()) << "the tools are stopped by the shutdown sequence";
+}
+
+// The state saved after SHUTDOWN, loaded by the next start: the power menu no longer opens
+// on SHUTDOWN, but on its first item that neither halts nor quits.
+TEST_F(MenuKeysTest, NextStartDoesNotOpenOnShutdown) {
+  StandardMenus();
+  ThisConfigSave.MenuPos = 2;
+  ThisConfigSave.MenuItemPos = 8;
+  ThisConfigSave.MenuSelection[0] = 3;
+  Press("\n");
+  ASSERT_EQ(ExitStatus, PowerOffStatus);
+  SaveConfigBinary(StateFileName);
+  ThisConfigSave = {};
+  LoadConfigBinary(StateFileName);
+  ASSERT_EQ(ThisConfigSave.MenuSelection[2], 8) << "CONFIG.DAT keeps the item committed";
+  StepOffShutdownItems();
+  EXPECT_EQ(ThisConfigSave.MenuPos, 2);
+  EXPECT_EQ(ThisConfigSave.MenuItemPos, 2);
+  EXPECT_EQ(ThisConfigSave.MenuSelection[2], 2);
+  EXPECT_EQ(ThisConfigSave.MenuSelection[0], 3);
+}
+
+TEST_F(MenuKeysTest, OnlyShutdownItemsOfPowerMenusAreSteppedOff) {
+  struct Case {
+    std::initializer_list<const char*> PowerValues;
+    int MenuPos, ItemPos, Selection;  // before
+    int WantItemPos, WantSelection;   // after
+  };
+  const Case Cases[] = {
+      {{"POWER", "OFF", "SHUTDOWN", "LED ON"}, 1, 2, 2, 3, 3},  // the highlighted power menu
+      {{"POWER", "OFF", "SHUTDOWN", "LED ON"}, 0, 1, 2, 1, 3},  // another menu highlighted
+      {{"POWER", "OFF", "SHUTDOWN", "LED ON"}, 1, 2, 1, 3, 1},  // shown, OFF committed
+      {{"POWER", "OFF", "LED ON"}, 1, 1, 1, 1, 1},              // OFF stays as it was
+      {{"POWER", "SHUTDOWN", "OFF"}, 1, 1, 1, 2, 2},            // only OFF is left
+      {{"POWER", "SHUTDOWN"}, 1, 1, 1, 1, 1},                   // nothing else to show
+      {{"-ex", "SHUTDOWN", "auto"}, 1, 1, 1, 1, 1},             // not a power menu
+  };
+  for (const Case& C : Cases) {
+    testsupport::ResetGlobals();
+    Labels(0, {"Exposure", "Auto"});
+    Values(0, {"-ex", "auto"});
+    int Entry = 0;
+    for (const char* Value : C.PowerValues) {
+      ThisConfig.Menu[1][Entry] = testsupport::HeapText("Item");
+      ThisConfig.MenuValue[1][Entry++] = testsupport::HeapText(Value);
+    }
+    ThisConfigSave.MenuPos = C.MenuPos;
+    ThisConfigSave.MenuItemPos = C.ItemPos;
+    ThisConfigSave.MenuSelection[1] = C.Selection;
+    StepOffShutdownItems();
+    EXPECT_EQ(ThisConfigSave.MenuItemPos, C.WantItemPos) << C.PowerValues.begin()[1];
+    EXPECT_EQ(ThisConfigSave.MenuSelection[1], C.WantSelection) << C.PowerValues.begin()[1];
+  }
 }
 
 TEST_F(PowerActionTest, HideMenuSwitchesToTheLargePreview) {

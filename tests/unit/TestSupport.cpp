@@ -126,6 +126,7 @@ void ResetGlobals() {
   for (auto& Pin : GPIO_Output_Pin) Pin = NoPin;
   GPIO = nullptr;
   ExitFlag = 0;
+  ExitStatus = 0;
   ExitRequested = 0;
   OutputLost = false;
   Refresh = 0;
