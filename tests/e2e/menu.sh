@@ -4,7 +4,8 @@
 # and the preview returns when the capture ends; "HIDE MENU" switches to the large preview
 # and any key back; "LED OFF"/"LED ON" drive the LED pin; a GPIO button acts as its key;
 # "SLEEP OFF" shows in the status line; "OFF" ends the run with the state saved and the
-# terminal restored, and a restart shows the same position and selections.
+# terminal restored, and a restart shows the same position and selections; "SHUTDOWN" ends
+# it with status 3 and a line on standard error, and the next start shows "HIDE MENU".
 # shellcheck source=tests/e2e/lib.sh
 source "$(dirname "$0")/lib.sh"
 e2e_setup menu "$@"
@@ -120,7 +121,7 @@ wait_until "the preview to be killed" no_standin_running raspistill
 stop_tmux
 
 log "a restart shows the same position and selections"
-start_in_tmux 80 24
+HL_COMMAND='./harrowlight <&0 2>stderr.log' start_in_tmux 80 24
 expect_row 11 "POWER"
 expect_row 12 "$(centred OFF)"
 expect_row 3 "RESOLUTION"
@@ -129,6 +130,21 @@ expect_row 8 "$(centred NEGATIVE)"
 expect_row 10 "$(centred STILL)"
 expect_row 1 "      SLEEP OFF"
 wait_log "$negative_preview" 4
+
+log "shutdown ends the run with status 3, and the next start does not open on it"
+press Right 12 "$(centred SHUTDOWN)"
+key Enter
+wait_for_exit
+[ "$(exit_status)" -eq 3 ] || fail "exit status $(exit_status) after SHUTDOWN"
+cmp -s "$RUN_DIR/stty.before" "$RUN_DIR/stty.after" || fail "terminal settings not restored"
+[ "$(cat "$RUN_DIR/stderr.log")" = "SHUTDOWN: power-off is left to the caller (exit status 3)." ] ||
+  fail "standard error: $(cat "$RUN_DIR/stderr.log")"
+expect_word 7 7 "selection of POWER"
+wait_until "the preview to be killed" no_standin_running raspistill
+stop_tmux
+start_in_tmux 80 24
+expect_row 12 "$(centred "HIDE MENU")"
 kill -TERM "$PROGRAM_PID"
 wait_for_exit
 [ "$(exit_status)" -eq 0 ] || fail "exit status $(exit_status) after restart"
+expect_word 7 1 "selection of POWER after the restart"
