@@ -55,6 +55,7 @@ if(HARROWLIGHT_STRIP)
   endif()
 endif()
 file(INSTALL "${_packaging}/console" DESTINATION "${LIB_DIR}" FILE_PERMISSIONS ${_program})
+file(INSTALL "${_packaging}/power-off" DESTINATION "${LIB_DIR}" FILE_PERMISSIONS ${_program})
 
 harrowlight_sample(Harrowlight.ini Harrowlight.ini)
 harrowlight_sample(Harrowlight-rpicam.ini Harrowlight-rpicam.ini)
