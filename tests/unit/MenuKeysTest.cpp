@@ -407,17 +407,19 @@ TEST_F(MenuKeysTest, OnlyShutdownItemsOfPowerMenusAreSteppedOff) {
   };
   const Case Cases[] = {
       {{"POWER", "OFF", "SHUTDOWN", "LED ON"}, 1, 2, 2, 3, 3},  // the highlighted power menu
-      {{"POWER", "OFF", "SHUTDOWN", "LED ON"}, 0, 1, 2, 1, 3},  // another menu highlighted
+      {{"POWER", "OFF", "SHUTDOWN", "LED ON"}, 0, 2, 2, 2, 3},  // another menu highlighted
       {{"POWER", "OFF", "SHUTDOWN", "LED ON"}, 1, 2, 1, 3, 1},  // shown, OFF committed
       {{"POWER", "OFF", "LED ON"}, 1, 1, 1, 1, 1},              // OFF stays as it was
       {{"POWER", "SHUTDOWN", "OFF"}, 1, 1, 1, 2, 2},            // only OFF is left
       {{"POWER", "SHUTDOWN"}, 1, 1, 1, 1, 1},                   // nothing else to show
       {{"-ex", "SHUTDOWN", "auto"}, 1, 1, 1, 1, 1},             // not a power menu
   };
+  int Row = 0;
   for (const Case& C : Cases) {
+    ++Row;
     testsupport::ResetGlobals();
-    Labels(0, {"Exposure", "Auto"});
-    Values(0, {"-ex", "auto"});
+    Labels(0, {"Exposure", "Auto", "Night"});
+    Values(0, {"-ex", "auto", "night"});
     int Entry = 0;
     for (const char* Value : C.PowerValues) {
       ThisConfig.Menu[1][Entry] = testsupport::HeapText("Item");
@@ -427,8 +429,8 @@ TEST_F(MenuKeysTest, OnlyShutdownItemsOfPowerMenusAreSteppedOff) {
     ThisConfigSave.MenuItemPos = C.ItemPos;
     ThisConfigSave.MenuSelection[1] = C.Selection;
     StepOffShutdownItems();
-    EXPECT_EQ(ThisConfigSave.MenuItemPos, C.WantItemPos) << C.PowerValues.begin()[1];
-    EXPECT_EQ(ThisConfigSave.MenuSelection[1], C.WantSelection) << C.PowerValues.begin()[1];
+    EXPECT_EQ(ThisConfigSave.MenuItemPos, C.WantItemPos) << "row " << Row;
+    EXPECT_EQ(ThisConfigSave.MenuSelection[1], C.WantSelection) << "row " << Row;
   }
 }
 
