@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "app/Shell.h"
+#include "errors/ErrorLines.h"
 #include "platform/Platform.h"
 #include "state/Globals.h"
 #include "state/GpioLines.h"

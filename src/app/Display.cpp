@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "errors/ErrorLines.h"
 #include "platform/Platform.h"
 
 namespace {

@@ -9,6 +9,7 @@
 #include <limits>
 #include <vector>
 
+#include "errors/ErrorLines.h"
 #include "platform/Platform.h"
 #include "state/Globals.h"
 

@@ -23,6 +23,7 @@
 #include "app/SavedState.h"
 #include "app/Shell.h"
 #include "app/Tick.h"
+#include "errors/ErrorLines.h"
 #include "keys/KeyInput.h"
 #include "platform/Platform.h"
 #include "state/Globals.h"

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "app/Display.h"
+#include "errors/ErrorLines.h"
 #include "platform/Platform.h"
 
 namespace {

@@ -1,12 +1,9 @@
-// Definitions of the program-wide records and flags, the guarded output-pin writes and the
-// kept start-up problems.
+// Definitions of the program-wide records and flags, and the guarded output-pin writes.
 #include "state/Globals.h"
 
 #include <climits>
-#include <cstdarg>
 #include <cstdlib>
 
-#include "platform/Platform.h"
 #include "state/GpioLines.h"
 
 ConfigStruct ThisConfig;
@@ -39,10 +36,6 @@ std::uint32_t OutSwitchPin(int Index) {
   return static_cast<std::uint32_t>(ThisConfig.OutSwitch[Index]);
 }
 
-// A few are enough to tell what went wrong, and the menu must stay visible below them.
-constexpr std::size_t MaxKeptErrorLines = 8;
-std::vector<std::string> ErrorLines;
-
 }  // namespace
 
 void SetOutSwitch(int Index) {
@@ -59,34 +52,6 @@ void ClearOutSwitch(int Index) {
   } else {
     SetGpioLine(OutSwitchPin(Index), 0);
   }
-}
-
-void ReportAtStartUp(const char* Format, ...) {
-  char Line[TextSize];
-  va_list Args;
-  va_start(Args, Format);
-  const std::size_t Size = FormatInto(Line, sizeof Line, Format, Args);
-  va_end(Args);
-  if (Size == 0) return;
-  Platform.WriteOutput(Line, Size);
-  if (Line[Size - 1] == '\n') Line[Size - 1] = 0;
-  KeepErrorLine(Line);
-}
-
-void KeepErrorLine(const char* Message) {
-  if (ErrorLines.size() >= MaxKeptErrorLines) return;
-  for (const std::string& Kept : ErrorLines) {
-    if (Kept == Message) return;  // a failure that repeats each tick takes one line
-  }
-  ErrorLines.emplace_back(Message);
-}
-
-const std::vector<std::string>& KeptErrorLines() {
-  return ErrorLines;
-}
-
-void DismissErrorLines() {
-  ErrorLines.clear();
 }
 
 // Weak, so that a program's own definition takes its place at link time.

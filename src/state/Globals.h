@@ -3,8 +3,6 @@
 
 #include <csignal>
 #include <cstdint>
-#include <string>
-#include <vector>
 
 #include "common/Common.h"
 #include "rpi_gpio/RPi_GPIO.h"
@@ -118,22 +116,6 @@ extern int Rows;
 // nothing when neither reaches the pin or the index/pin is out of range.
 void SetOutSwitch(int Index);
 void ClearOutSwitch(int Index);
-
-// A start-up problem the user must see. It goes to standard output at once, like every
-// failure line, but the terminal reset that follows wipes it there; so it is also kept for
-// the error lines. Formatted like printf; a trailing line feed is not kept.
-void ReportAtStartUp(const char* Format, ...) __attribute__((format(printf, 1, 2)));
-
-// Keeps a message for the error lines: every redraw shows the kept messages (from line 1,
-// one a line, oldest first) until the next key, so the redraw that often follows a failure
-// does not wipe it before it could be read. A message already kept is not kept twice.
-void KeepErrorLine(const char* Message);
-
-// The kept messages, oldest first; empty once dismissed.
-const std::vector<std::string>& KeptErrorLines();
-
-// Stops showing the kept messages (the user has pressed a key).
-void DismissErrorLines();
 
 // Ticks of one unit of SleepPeriod: SleepTicksPerUnit (30 s). A program may link its own
 // definition instead; the simulated-GPIO test build does, to shorten the idle wait.

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <string>
 
+#include "errors/ErrorLines.h"
 #include "platform/Platform.h"
 #include "rpi_gpio/RPi_GPIO.h"
 #include "state/Globals.h"

@@ -5,6 +5,7 @@
 
 #include "TestSupport.h"
 #include "app/Display.h"
+#include "errors/ErrorLines.h"
 
 namespace {
 

@@ -16,6 +16,7 @@
 #include "app/Display.h"
 #include "app/MainLoop.h"
 #include "app/SavedState.h"
+#include "errors/ErrorLines.h"
 #include "keys/KeyInput.h"
 #include "state/GpioLines.h"
 

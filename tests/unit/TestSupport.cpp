@@ -8,6 +8,7 @@
 
 #include "app/Display.h"
 #include "app/SavedState.h"
+#include "errors/ErrorLines.h"
 #include "keys/KeyInput.h"
 #include "state/GpioLines.h"
 

@@ -16,6 +16,7 @@
 #include "app/SavedState.h"
 #include "app/Shell.h"
 #include "app/Tick.h"
+#include "errors/ErrorLines.h"
 
 namespace {
 
