@@ -9,9 +9,9 @@
 
 #include "app/Shell.h"
 #include "errors/ErrorLines.h"
+#include "pins/GpioLines.h"
 #include "platform/Platform.h"
 #include "state/Globals.h"
-#include "state/GpioLines.h"
 
 namespace {
 

@@ -1,5 +1,5 @@
 // Mapping the GPIO page of the Raspberry Pi the camera runs on.
-#include "app/GpioAccess.h"
+#include "pins/GpioAccess.h"
 
 RegisterBase OpenGpio(int* MemFile) {
   *MemFile = -1;

@@ -6,7 +6,7 @@
 
 #include <cstdint>
 
-#include "app/GpioAccess.h"
+#include "pins/GpioAccess.h"
 
 namespace {
 

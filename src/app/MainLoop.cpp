@@ -17,7 +17,6 @@
 
 #include "app/Config.h"
 #include "app/Display.h"
-#include "app/GpioAccess.h"
 #include "app/MenuKeys.h"
 #include "app/Playback.h"
 #include "app/SavedState.h"
@@ -25,9 +24,10 @@
 #include "app/Tick.h"
 #include "errors/ErrorLines.h"
 #include "keys/KeyInput.h"
+#include "pins/GpioAccess.h"
+#include "pins/GpioLines.h"
 #include "platform/Platform.h"
 #include "state/Globals.h"
-#include "state/GpioLines.h"
 #include "vt100/VT100.h"
 
 namespace {

@@ -2,9 +2,9 @@
 // damps a held key so it repeats only after a pause.
 #include "keys/KeyInput.h"
 
+#include "pins/GpioLines.h"
 #include "platform/Platform.h"
 #include "state/Globals.h"
-#include "state/GpioLines.h"
 
 // Cursor up, left, right, down, Enter, Space; buttons 7 and 8 have no key.
 const std::int32_t GPIO_Key[ButtonKeyCount] = {

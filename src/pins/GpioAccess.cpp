@@ -1,5 +1,5 @@
 // Finding the GPIO register page of the board the program runs on, and the device to map it from.
-#include "app/GpioAccess.h"
+#include "pins/GpioAccess.h"
 
 #include <unistd.h>
 
@@ -11,7 +11,6 @@
 
 #include "errors/ErrorLines.h"
 #include "platform/Platform.h"
-#include "state/Globals.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 // The pins through the kernel's GPIO character device: one line request per pin, so a
 // line that another program or a driver holds costs only that pin.
-#include "state/GpioLines.h"
+#include "pins/GpioLines.h"
 
 #include <linux/gpio.h>
 

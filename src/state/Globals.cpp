@@ -4,7 +4,7 @@
 #include <climits>
 #include <cstdlib>
 
-#include "state/GpioLines.h"
+#include "pins/GpioLines.h"
 
 ConfigStruct ThisConfig;
 ConfigSaveStruct ThisConfigSave;

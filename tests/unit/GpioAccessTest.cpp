@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "TestSupport.h"
-#include "app/GpioAccess.h"
+#include "pins/GpioAccess.h"
 
 namespace {
 

@@ -18,7 +18,7 @@
 #include "app/SavedState.h"
 #include "errors/ErrorLines.h"
 #include "keys/KeyInput.h"
-#include "state/GpioLines.h"
+#include "pins/GpioLines.h"
 
 namespace {
 
