@@ -9,7 +9,7 @@
 
 #include "app/Shell.h"
 #include "errors/ErrorLines.h"
-#include "pins/GpioLines.h"
+#include "pins/Pins.h"
 #include "platform/Platform.h"
 #include "state/Globals.h"
 
@@ -206,20 +206,6 @@ void ReadLine(char* Line) {
   ApplySetting(Key, Value);
 }
 
-// Pins become inputs with pull-ups or outputs, then every output is driven high: through
-// the mapped registers, or else through the kernel's GPIO lines.
-void ConfigurePins() {
-  if (GPIO == nullptr) {
-    OpenGpioLines(ThisConfig.GpioChip, GPIO_Input_Pin, InputPinCount, GPIO_Output_Pin,
-                  OutputPinCount);
-    return;
-  }
-  ConfigGPIO(GPIO, nullptr, GPIO_Input_Pin, InputPinCount, GPIO_Output_Pin, OutputPinCount, 0);
-  for (std::uint32_t Pin : GPIO_Output_Pin) {
-    if (Pin != NoPin) GPIO_SetPin(GPIO, Pin);
-  }
-}
-
 }  // namespace
 
 void ReadConfig(const char* Filename) {
@@ -232,5 +218,5 @@ void ReadConfig(const char* Filename) {
   char Line[LineBufferSize];
   while (std::fgets(Line, LineBufferSize, File) != nullptr) ReadLine(Line);
   std::fclose(File);
-  ConfigurePins();
+  SetUpPins(ThisConfig.GpioChip, GPIO_Input_Pin, InputPinCount, GPIO_Output_Pin, OutputPinCount);
 }

@@ -24,8 +24,7 @@
 #include "app/Tick.h"
 #include "errors/ErrorLines.h"
 #include "keys/KeyInput.h"
-#include "pins/GpioAccess.h"
-#include "pins/GpioLines.h"
+#include "pins/Pins.h"
 #include "platform/Platform.h"
 #include "state/Globals.h"
 #include "vt100/VT100.h"
@@ -162,15 +161,13 @@ void StartUpFlags() {
   ExitRequested = 0;
 }
 
-void Shutdown(int MemFile, const TerminalState& Terminal) {
+void Shutdown(const TerminalState& Terminal) {
   SaveConfigBinary(StateFileName);
   StopTimer();
   StopCameraTools();
   ClearOutSwitch(ThisConfig.GPIO_LED);
   ClearOutSwitch(ThisConfig.GPIO_LCD);
-  CloseGpioLines();
-  if (MemFile >= 0) close(MemFile);
-  GPIO = nullptr;
+  ReleasePins();
   ReleaseConfigTexts();
   WriteFormatted("%cc", Esc);
   RestoreTerminal(Terminal);
@@ -236,10 +233,9 @@ int RunHarrowlight(int argc, char** argv) {
   InstallExitHandlers();
   ChangeToExecutableDirectory(argv[0] != nullptr ? argv[0] : "");
 
-  int MemFile = -1;
-  GPIO = OpenGpio(&MemFile);
+  OpenGpioPage();
   ReadConfig(ConfigFileName);
-  if (GPIO == nullptr && !GpioLinesOpen()) ReportNoGpio();
+  if (!PinsReachable()) ReportNoGpio();
   LoadConfigBinary(StateFileName);
   StepOffShutdownItems();
   ClearOutSwitch(ThisConfig.GPIO_LED);
@@ -270,7 +266,7 @@ int RunHarrowlight(int argc, char** argv) {
     if (ExitFlag != 0 || ExitRequested != 0 || OutputLost) break;
   }
 
-  Shutdown(MemFile, Terminal);
+  Shutdown(Terminal);
   // After the terminal is reset and given back: the reset would wipe the line.
   const char* Notice = PowerOffNotice(ExitStatus, std::getenv(ServiceVariable));
   if (Notice != nullptr) std::fputs(Notice, stderr);

@@ -2,7 +2,7 @@
 // damps a held key so it repeats only after a pause.
 #include "keys/KeyInput.h"
 
-#include "pins/GpioLines.h"
+#include "pins/Pins.h"
 #include "platform/Platform.h"
 #include "state/Globals.h"
 
@@ -92,11 +92,10 @@ void WriteKeyCode(char* Destination, std::int32_t Code) {
 // Writes the code of every pressed button at Count, so the highest pressed one wins.
 // Buttons without a key code and pins the level register cannot show are skipped.
 void MergeButtons(char* Buffer, int Count) {
-  if (GPIO == nullptr && !GpioLinesOpen()) return;
   for (int Index = 0; Index < ButtonKeyCount; ++Index) {
     std::uint32_t Pin = static_cast<std::uint32_t>(ThisConfig.Switch[Index]);
     if (Pin > HighestButtonPin || GPIO_Key[Index] == -1) continue;
-    const int Level = GPIO != nullptr ? GPIO_GetLevel(GPIO, Pin) : GpioLineLevel(Pin);
+    const int Level = ReadPin(Pin);
     if (Level == 0) WriteKeyCode(Buffer + Count, GPIO_Key[Index]);
   }
 }

@@ -9,7 +9,6 @@
 #include <limits>
 #include <vector>
 
-#include "errors/ErrorLines.h"
 #include "platform/Platform.h"
 
 namespace {
@@ -103,10 +102,6 @@ std::uint32_t BigEndianWordAt(const std::string& Bytes, std::size_t Offset) {
 }
 
 }  // namespace
-
-void ReportNoGpio() {
-  ReportAtStartUp("Failed to open memory\n");
-}
 
 RegisterBase MapOrClose(int File, long Offset, int* MemFile) {
   const RegisterBase Base = MapGpioMemory(File, Offset);

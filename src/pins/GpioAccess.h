@@ -51,10 +51,6 @@ struct GpioDevice {
 // 32-bit long).
 GpioDevice OpenGpioDevice(std::uint32_t PageAddress);
 
-// Says "Failed to open memory" (on the error lines as well): no way to the pins worked, and
-// the program goes on without GPIO.
-void ReportNoGpio();
-
 // Maps the page of File at Offset and keeps File in *MemFile. A refused mapping closes File,
 // so a device left open always means mapped registers (and another way to the pins may
 // be tried).

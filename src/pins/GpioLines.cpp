@@ -9,9 +9,9 @@
 #include <string>
 
 #include "errors/ErrorLines.h"
+#include "pins/Pins.h"
 #include "platform/Platform.h"
 #include "rpi_gpio/RPi_GPIO.h"
-#include "state/Globals.h"
 
 const char* const PiChipLabels[3] = {"pinctrl-bcm2835", "pinctrl-bcm2711", "pinctrl-rp1"};
 

@@ -1,10 +1,10 @@
-// Definitions of the program-wide records and flags, and the guarded output-pin writes.
+// Definitions of the program-wide records and flags, and the output switches by index.
 #include "state/Globals.h"
 
 #include <climits>
 #include <cstdlib>
 
-#include "pins/GpioLines.h"
+#include "pins/Pins.h"
 
 ConfigStruct ThisConfig;
 ConfigSaveStruct ThisConfigSave;
@@ -13,8 +13,6 @@ std::uint32_t GPIO_Input_Pin[PinListSize];
 std::uint32_t GPIO_Output_Pin[PinListSize];
 int InputPinCount = 0;
 int OutputPinCount = 0;
-
-RegisterBase GPIO = nullptr;
 
 int ExitFlag = 0;
 int ExitStatus = 0;
@@ -39,19 +37,11 @@ std::uint32_t OutSwitchPin(int Index) {
 }  // namespace
 
 void SetOutSwitch(int Index) {
-  if (GPIO != nullptr) {
-    GPIO_SetPin(GPIO, OutSwitchPin(Index));
-  } else {
-    SetGpioLine(OutSwitchPin(Index), 1);
-  }
+  DrivePin(OutSwitchPin(Index), 1);
 }
 
 void ClearOutSwitch(int Index) {
-  if (GPIO != nullptr) {
-    GPIO_ClearPin(GPIO, OutSwitchPin(Index));
-  } else {
-    SetGpioLine(OutSwitchPin(Index), 0);
-  }
+  DrivePin(OutSwitchPin(Index), 0);
 }
 
 // Weak, so that a program's own definition takes its place at link time.

@@ -5,14 +5,13 @@
 #include <cstdint>
 
 #include "common/Common.h"
-#include "rpi_gpio/RPi_GPIO.h"
+#include "pins/Pins.h"
 
 constexpr int MenuCount = 64;       // menus 0-63
 constexpr int MenuEntryCount = 64;  // entry 0 is the title/keyword, items 1-63
 constexpr int DirListSize = 512;
 constexpr int SwitchCount = 10;
 constexpr int OutSwitchCount = 5;
-constexpr int PinListSize = 25;
 // Process names of the camera tools and the player: at most 4 camera tools, and at most
 // 15 characters a name (what the kernel keeps of a process name, which ps -C matches).
 constexpr int CameraProcessMax = 4;
@@ -89,9 +88,6 @@ extern std::uint32_t GPIO_Output_Pin[PinListSize];
 extern int InputPinCount;
 extern int OutputPinCount;
 
-// Null while no GPIO page is mapped; every pin access is skipped then.
-extern RegisterBase GPIO;
-
 extern int ExitFlag;
 // The process exit status once the loop has ended: 0, or PowerOffStatus after "SHUTDOWN",
 // which asks whoever started the program (the service) to power the system off.
@@ -112,8 +108,8 @@ extern int DisplayHeight;
 constexpr int Cols = 1;
 extern int Rows;
 
-// Pin writes through the mapped registers or, without them, the kernel's GPIO lines; they do
-// nothing when neither reaches the pin or the index/pin is out of range.
+// Drive output Index (of OutSwitch) high or low through the pins module; nothing for an
+// index out of range or a pin that no route reaches.
 void SetOutSwitch(int Index);
 void ClearOutSwitch(int Index);
 
