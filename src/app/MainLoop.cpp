@@ -149,16 +149,11 @@ void RestoreTerminal(const TerminalState& Terminal) {
   if (Terminal.Saved) (void)tcsetattr(STDIN_FILENO, TCSANOW, &Terminal.RestoreTermIOs);
 }
 
+// On top of ResetProgramState: the flags and countdowns that do not start at 0.
 void StartUpFlags() {
-  ExitFlag = 0;
-  ExitStatus = 0;
-  ThisConfigSave.Mode = ModeIdle;
   Refresh = FlagSet;
   TimePeriod = RedrawReload;
-  PreviewCount = 0;
   AutoSaveCount = AutoSaveReload;
-  TickDue = 0;
-  ExitRequested = 0;
 }
 
 void Shutdown(const TerminalState& Terminal) {
@@ -174,6 +169,35 @@ void Shutdown(const TerminalState& Terminal) {
 }
 
 }  // namespace
+
+void ResetProgramState() {
+  ReleaseConfigTexts();
+  std::memset(&ThisConfig, 0, sizeof ThisConfig);
+  std::memset(&ThisConfigSave, 0, sizeof ThisConfigSave);
+  for (std::uint32_t& Pin : GPIO_Input_Pin) Pin = NoPin;
+  for (std::uint32_t& Pin : GPIO_Output_Pin) Pin = NoPin;
+  InputPinCount = 0;
+  OutputPinCount = 0;
+  ReleasePins();
+  ExitFlag = 0;
+  ExitStatus = 0;
+  ExitRequested = 0;
+  OutputLost = false;
+  Refresh = 0;
+  TimePeriod = 0;
+  PreviewCount = 0;
+  AutoSaveCount = 0;
+  SleepCount = 0;
+  DisplayWidth = 0;
+  DisplayHeight = 0;
+  Rows = 0;
+  TickDue = 0;
+  TimerRunning = false;
+  ResetKeyRepeat();
+  ForgetStoredRecord();
+  ForgetCameraCheckFailure();
+  DismissErrorLines();
+}
 
 bool ExecutableDirectory(const char* Argv0, std::string* Directory) {
   const char* LastSlash = std::strrchr(Argv0, '/');
@@ -229,6 +253,7 @@ int RunHarrowlight(int argc, char** argv) {
   // Camera tools started in the background become our children once their shell exits,
   // so the tick can collect them even where PID 1 is slow to.
   prctl(PR_SET_CHILD_SUBREAPER, 1, 0, 0, 0);
+  ResetProgramState();
   StartUpFlags();
   InstallExitHandlers();
   ChangeToExecutableDirectory(argv[0] != nullptr ? argv[0] : "");

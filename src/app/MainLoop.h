@@ -18,6 +18,12 @@ int RunHarrowlight(int argc, char** argv);
 // powering off is left to the caller; otherwise null (nothing to say).
 const char* PowerOffNotice(int Status, const char* Service);
 
+// Puts every program-wide record, flag, countdown and module state back to the values of
+// a program that has not started: zeroed records without texts, no pins, no kept error
+// lines, key repeat at rest, no stored record remembered. Start-up runs it before giving
+// the flags their start values; the unit tests run it around each test.
+void ResetProgramState();
+
 // One main-loop iteration after the tick's work: redraw, keys, wake, dispatch by Mode.
 void LoopIteration();
 

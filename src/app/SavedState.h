@@ -22,8 +22,8 @@ void SaveConfigBinary(const char* Filename);
 // program), so an idle camera does not rewrite its card every minute.
 void SaveConfigBinaryIfChanged(const char* Filename);
 
-// Forgets the record last written or read, so the next automatic save writes; the test
-// support calls it between tests.
+// Forgets the record last written or read, so the next automatic save writes (part of
+// ResetProgramState).
 void ForgetStoredRecord();
 
 // Little-endian encoding of the record, independent of the host.

@@ -82,6 +82,10 @@ void PeriodicRedraw() {
 
 }  // namespace
 
+void ForgetCameraCheckFailure() {
+  CheckFailureShown = false;
+}
+
 void Timer(int) {
   BacklightSleep();
   PreviewWatchdog();

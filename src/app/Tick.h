@@ -4,6 +4,9 @@
 // Shown once on the error line when the process query cannot be run, until it runs again.
 constexpr const char* CameraCheckFailedMessage = "Cannot check the camera tools.";
 
+// Forgets that the failed query was shown, so its next failure is shown again.
+void ForgetCameraCheckFailure();
+
 // One tick's work. Runs in the main loop, never inside a signal handler.
 void Timer(int signum);
 

@@ -19,5 +19,5 @@ int GetKeys(char* Buffer, char FromChar, char ToChar);
 constexpr int KeyWaitLimitMs = 1500;
 constexpr int ReplyByteLimit = KeyBufferSize - 1;
 
-// Puts the repeat suppression back to its rest state (for tests).
+// Puts the repeat suppression back to its rest state (part of ResetProgramState).
 void ResetKeyRepeat();

@@ -122,5 +122,5 @@ int SleepTicksFor(int SleepPeriod);
 
 // Releases the playback-list names (before a new scan).
 void ReleasePlayList();
-// Releases every menu text and playback-list name (shutdown, and between tests).
+// Releases every menu text and playback-list name (shutdown, and ResetProgramState).
 void ReleaseConfigTexts();

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "TestSupport.h"
+#include "app/MainLoop.h"
 #include "app/MenuKeys.h"
 #include "app/SavedState.h"
 #include "state/Globals.h"
@@ -417,7 +418,7 @@ TEST_F(MenuKeysTest, OnlyShutdownItemsOfPowerMenusAreSteppedOff) {
   int Row = 0;
   for (const Case& C : Cases) {
     ++Row;
-    testsupport::ResetGlobals();
+    ResetProgramState();
     Labels(0, {"Exposure", "Auto", "Night"});
     Values(0, {"-ex", "auto", "night"});
     int Entry = 0;

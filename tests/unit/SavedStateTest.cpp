@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "TestSupport.h"
+#include "app/MainLoop.h"
 #include "app/SavedState.h"
 
 namespace {
@@ -566,7 +567,7 @@ TEST_F(SaveIfChangedTest, ExplicitSaveAlwaysWrites) {
 }
 
 TEST(StateMenuFit, HighlightOnAMissingMenuMovesToTheFirstMenu) {
-  testsupport::ResetGlobals();
+  ResetProgramState();
   ThisConfig.Menu[0][0] = testsupport::HeapText("Size");
   ThisConfig.Menu[1][0] = testsupport::HeapText("Mode");
   ConfigSaveStruct State{};
@@ -582,11 +583,11 @@ TEST(StateMenuFit, HighlightOnAMissingMenuMovesToTheFirstMenu) {
   FitStateToMenus(State, ThisConfig);
   EXPECT_EQ(State.MenuPos, 1) << "an existing menu keeps its highlight";
   EXPECT_EQ(State.MenuItemPos, 5);
-  testsupport::ResetGlobals();
+  ResetProgramState();
 }
 
 TEST(StateMenuFit, WithoutAnyMenuTheRecordIsKept) {
-  testsupport::ResetGlobals();
+  ResetProgramState();
   ConfigSaveStruct State{};
   State.MenuPos = 9;
   State.MenuItemPos = 4;

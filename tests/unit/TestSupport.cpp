@@ -1,16 +1,10 @@
-// Recording hooks and global reset shared by the unit tests.
+// Recording hooks and scratch directories shared by the unit tests.
 #include "TestSupport.h"
 
 #include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
-
-#include "app/Display.h"
-#include "app/SavedState.h"
-#include "errors/ErrorLines.h"
-#include "keys/KeyInput.h"
-#include "pins/GpioLines.h"
 
 namespace testsupport {
 
@@ -117,33 +111,6 @@ std::time_t LocalTime(int Year, int Month, int Day, int Hour, int Minute, int Se
   When.tm_sec = Second;
   When.tm_isdst = -1;
   return std::mktime(&When);
-}
-
-void ResetGlobals() {
-  ReleaseConfigTexts();
-  std::memset(&ThisConfig, 0, sizeof ThisConfig);
-  std::memset(&ThisConfigSave, 0, sizeof ThisConfigSave);
-  for (auto& Pin : GPIO_Input_Pin) Pin = NoPin;
-  for (auto& Pin : GPIO_Output_Pin) Pin = NoPin;
-  GPIO = nullptr;
-  ExitFlag = 0;
-  ExitStatus = 0;
-  ExitRequested = 0;
-  OutputLost = false;
-  Refresh = 0;
-  TimePeriod = 0;
-  PreviewCount = 0;
-  AutoSaveCount = 0;
-  SleepCount = 0;
-  DisplayWidth = 0;
-  DisplayHeight = 0;
-  InputPinCount = 0;
-  OutputPinCount = 0;
-  Rows = 0;
-  ResetKeyRepeat();
-  ForgetStoredRecord();
-  CloseGpioLines();
-  DismissErrorLines();
 }
 
 ScratchDirectory::ScratchDirectory(const char* Purpose, bool Enter) {

@@ -1,5 +1,6 @@
-// Shared test fixture: resets the program-wide records and replaces the outside world
-// (shell, clock, terminal, GPIO chips) with recorders, so each test starts from a known state.
+// Shared test fixture: puts the program-wide state back to its start values and replaces the
+// outside world (shell, clock, terminal, GPIO chips) with recorders, so each test starts
+// from a known state.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -11,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "app/MainLoop.h"
 #include "platform/Platform.h"
 #include "state/Globals.h"
 
@@ -51,9 +53,6 @@ void InstallRecordingPlatform();
 // A fixed local time for the clock hook, built with mktime.
 std::time_t LocalTime(int Year, int Month, int Day, int Hour, int Minute, int Second);
 
-// Frees the menu texts and zeroes every global record and countdown.
-void ResetGlobals();
-
 // A fresh directory under /tmp, removed with everything in it when the object goes. With
 // Enter, the current directory moves there for the object's life (for code that writes
 // CONFIG.DAT into the current directory).
@@ -78,11 +77,11 @@ char* HeapText(const char* Text);
 class HarrowlightTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    ResetGlobals();
+    ResetProgramState();
     InstallRecordingPlatform();
   }
   void TearDown() override {
-    ResetGlobals();
+    ResetProgramState();
     Platform = ProductionPlatform();
   }
   World& world() { return TheWorld(); }
