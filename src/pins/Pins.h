@@ -1,5 +1,6 @@
-// The one way to the pins: set up, driven and read through the mapped register page or,
-// where no page could be mapped, the kernel's GPIO lines; no other part knows the routes.
+// The pins' one front: set-up, output, input and release, whichever route reaches them.
+// The route is the mapped register page or, where no page could be mapped, the kernel's
+// GPIO lines; no other part of the program knows which.
 #pragma once
 
 #include <cstdint>

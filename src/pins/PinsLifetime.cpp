@@ -1,7 +1,6 @@
-// Opening and releasing the pins: the page mapped at start-up, the report when nothing
-// reaches the pins, and the release at shutdown. Apart from Pins.cpp because it needs the
-// page opener each program links (OpenGpio), which the libraries that only drive and read
-// pins must link without.
+// Opening and releasing the pins: the page at start-up, the report, the release at shutdown.
+// Apart from Pins.cpp because it needs the page opener each program links (OpenGpio), which
+// the libraries that only drive and read pins must link without.
 #include <unistd.h>
 
 #include "errors/ErrorLines.h"
