@@ -274,6 +274,10 @@ void AppendErrorLine(std::string* Out, const char* Error) {
   AppendFormatted(Out, "%c7", Esc);
   for (Sgr Value : {SgrBold, SgrWhite, SgrOnRed}) SetRendition(Out, Value);
   if (Error != nullptr) Out->append(Error);
+  // Blanks to the screen's width, so no tail of a longer line under it stays in view.
+  const std::size_t Width = static_cast<std::size_t>(ClampWidth(DisplayWidth));
+  const std::size_t Length = TextLength(Error);
+  if (Length < Width) Out->append(Width - Length, ' ');
   Out->push_back('\n');
   AppendFormatted(Out, "%c8", Esc);
 }

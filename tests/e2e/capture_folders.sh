@@ -40,7 +40,8 @@ for row in "${rows[@]}"; do
   settle
   key Space
   if [ -n "$message" ]; then
-    wait_until "the error line to read '$message'" screen_shows "$message"
+    # The whole top line is rewritten: nothing of the status line is left beside it.
+    expect_row 1 "$message"
     settle
     [ "$(log_count ' -o ')" -eq 0 ] || fail "$message: a capture command ran"
     [ "$(standin_count raspistill)" -eq 1 ] || fail "$message: the preview is not running"

@@ -419,10 +419,13 @@ TEST_F(DisplayTest, EachRedrawIsOneWrite) {
 }
 
 TEST_F(DisplayTest, ErrorLineIsBoldWhiteOnRedBetweenSaveAndRestore) {
+  // Blanks fill the line to the screen's width, so nothing of the status line under a
+  // shorter message stays ("Card full.P 5m").
+  DisplayWidth = 24;
   DisplayError("Failed to start timer.");
   EXPECT_EQ(world().Output,
             "\x1b"
-            "7\x1b[1m\x1b[37m\x1b[41mFailed to start timer.\n\x1b"
+            "7\x1b[1m\x1b[37m\x1b[41mFailed to start timer.  \n\x1b"
             "8");
   EXPECT_EQ(WriteCount, 1);
 
@@ -432,11 +435,16 @@ TEST_F(DisplayTest, ErrorLineIsBoldWhiteOnRedBetweenSaveAndRestore) {
   const std::string Plain = ComposeDisplay(1, 4, ThisConfig, ThisConfigSave);
   EXPECT_EQ(Draw(4), Plain +
                          "\x1b[1;1f\x1b"
-                         "7\x1b[1m\x1b[37m\x1b[41mFailed to start timer.\n\x1b"
+                         "7\x1b[1m\x1b[37m\x1b[41mFailed to start timer.  \n\x1b"
                          "8\x1b[H");
   EXPECT_EQ(WriteCount, 1);
   DismissErrorLines();
   EXPECT_EQ(Draw(4), Plain);
+  // A message as wide as the screen or wider gets no blanks.
+  DisplayWidth = 10;
+  world().Output.clear();
+  DisplayError("Card full.");
+  EXPECT_NE(world().Output.find("Card full.\n"), std::string::npos);
 }
 
 }  // namespace

@@ -281,7 +281,7 @@ TEST_F(GpioLinesTest, ConfigurationDrivesOutputsAndReadsButtonsThroughTheLines) 
 class StartUpReportTest : public testsupport::HarrowlightTest {};
 
 TEST_F(StartUpReportTest, ReportsFollowEveryRedrawUntilTheFirstKey) {
-  DisplayWidth = 80;
+  DisplayWidth = 21;  // the first report's length: the second is filled with blanks
   DisplayHeight = 3;
   ReportAtStartUp("Failed to open memory\n");
   ReportAtStartUp("GPIO %u: gone\n", 5u);
@@ -297,7 +297,7 @@ TEST_F(StartUpReportTest, ReportsFollowEveryRedrawUntilTheFirstKey) {
                                   "7\x1b[1m\x1b[37m\x1b[41mFailed to open memory\n\x1b"
                                   "8"
                                   "\x1b[2;1f\x1b"
-                                  "7\x1b[1m\x1b[37m\x1b[41mGPIO 5: gone\n\x1b"
+                                  "7\x1b[1m\x1b[37m\x1b[41mGPIO 5: gone         \n\x1b"
                                   "8"
                                   "\x1b[H");
   }
