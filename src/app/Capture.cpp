@@ -197,6 +197,9 @@ bool ExpandMenuPlaceholders(char* Command) {
   bool Fits = true;
   for (int i = 0; i < MenuCount && ThisConfig.MenuValue[i][0] != nullptr; ++i) {
     std::snprintf(Placeholder, sizeof Placeholder, "[%u]", static_cast<unsigned>(i));
+    // Only a menu the command names is measured: an over-long value elsewhere (a capture
+    // template that the preview does not use) is no reason to refuse this command.
+    if (std::strstr(Command, Placeholder) == nullptr) continue;
     Fits &= MenuOption(i, Replacement);
     Fits &= ReplaceWhole(Command, Placeholder, Replacement);
   }

@@ -318,8 +318,9 @@ TEST_F(CaptureTest, CaptureThatCannotSucceedIsRefusedWithItsReason) {
       {0, 16 * MiB - 1, 16, 0, "Card full."},
       {0, 16 * MiB, 16, 0, nullptr},
       {0, 0, 0, 0, nullptr},  // the check switched off
-      {0, UINT64_MAX, 16, 4096 - 18, nullptr},
-      {0, UINT64_MAX, 16, 4096 - 17, "Capture command too long, not run."},
+      // Filler, " ", "/cap/000005", " &": the command built is measured, 4096 fits.
+      {0, UINT64_MAX, 16, 4096 - 14, nullptr},
+      {0, UINT64_MAX, 16, 4096 - 13, "Capture command too long, not run."},
   };
   std::strcpy(ThisConfig.Directory, "/cap/");
   std::strcpy(ThisConfig.Filename, "[ID]");  // "/cap/000005": 11 characters
@@ -370,6 +371,14 @@ TEST_F(ExpansionTest, OverLongMenuValueIsReportedAsCut) {
   std::strcpy(Buffer.data(), "[0]");
   EXPECT_TRUE(ExpandMenuPlaceholders(Buffer.data()));
   std::strcpy(Buffer.data(), "[0] [0]");
+  EXPECT_FALSE(ExpandMenuPlaceholders(Buffer.data()));
+  // Only what the command names is measured: an over-long capture template committed in
+  // the "EXEC" menu does not stop a preview that never uses it.
+  const std::string Template(5000, 't');
+  Values(1, {"EXEC", Template.c_str()});
+  std::strcpy(Buffer.data(), "raspivid [0] &");
+  EXPECT_TRUE(ExpandMenuPlaceholders(Buffer.data()));
+  std::strcpy(Buffer.data(), "[1]");
   EXPECT_FALSE(ExpandMenuPlaceholders(Buffer.data()));
 }
 
