@@ -60,12 +60,27 @@ bool TakeOverOwnership(int Descriptor, const struct stat* Old) {
 
 // Writes the record to a new file at Path and flushes it to storage. A file left there by
 // an interrupted save is removed first; a link or directory in its place is not followed.
+// Created tells whether the new file could be made at all.
 bool WriteDurably(const std::string& Path, const unsigned char* Data, std::size_t Size,
-                  const struct stat* Old) {
+                  const struct stat* Old, bool* Created) {
   (void)unlink(Path.c_str());
   int Descriptor = open(Path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+  *Created = Descriptor >= 0;
   if (Descriptor < 0) return false;
   bool Ok = TakeOverOwnership(Descriptor, Old) && WriteAll(Descriptor, Data, Size) &&
+            Platform.SyncDescriptor(Descriptor) == 0;
+  if (close(Descriptor) != 0) Ok = false;
+  return Ok;
+}
+
+// Writes the record over the existing file at Path, from its start, drops any longer tail
+// and flushes it: the way to save where no new file can be made beside it (a folder this
+// user may not write, a file mounted in its own place). No link is followed.
+bool RewriteInPlace(const std::string& Path, const unsigned char* Data, std::size_t Size) {
+  int Descriptor = open(Path.c_str(), O_WRONLY | O_NOFOLLOW | O_CLOEXEC);
+  if (Descriptor < 0) return false;
+  bool Ok = WriteAll(Descriptor, Data, Size) &&
+            ftruncate(Descriptor, static_cast<off_t>(Size)) == 0 &&
             Platform.SyncDescriptor(Descriptor) == 0;
   if (close(Descriptor) != 0) Ok = false;
   return Ok;
@@ -139,6 +154,7 @@ void ReportSaveFailure(const char* Filename) {
 void StoreRecord(const char* Filename, const unsigned char (&Bytes)[StateFileSize]) {
   // The new record goes to a temporary file beside the old one and is flushed before it
   // is renamed over it, so after a power cut the file holds either record, never a mix.
+  // Only where that cannot be done is the file rewritten in place.
   std::string Target;
   struct stat Old {};
   bool Ok = FollowLinks(Filename, &Target);
@@ -149,16 +165,23 @@ void StoreRecord(const char* Filename, const unsigned char (&Bytes)[StateFileSiz
       (!S_ISREG(Old.st_mode) || faccessat(AT_FDCWD, Target.c_str(), W_OK, AT_EACCESS) != 0))
     Ok = false;
   const std::string Temporary = Target + ".tmp";
-  if (Ok && (!WriteDurably(Temporary, Bytes, StateFileSize, Exists ? &Old : nullptr) ||
-             std::rename(Temporary.c_str(), Target.c_str()) != 0)) {
+  bool Created = false;
+  const bool Written =
+      Ok && WriteDurably(Temporary, Bytes, StateFileSize, Exists ? &Old : nullptr, &Created);
+  const bool Renamed = Written && std::rename(Temporary.c_str(), Target.c_str()) == 0;
+  if (Ok && !Renamed) {
     (void)unlink(Temporary.c_str());
-    Ok = false;
+    // A folder that takes no new file, or no rename over this one, leaves the way of
+    // rewriting the file where it stands. A failed write or flush of the new file points
+    // at the storage instead, and the old record is left alone.
+    const bool FolderRefused = !Created || Written;
+    Ok = Exists && FolderRefused && RewriteInPlace(Target, Bytes, StateFileSize);
   }
   if (!Ok) {
     ReportSaveFailure(Filename);
     return;
   }
-  SyncDirectory(DirectoryOf(Target));
+  if (Renamed) SyncDirectory(DirectoryOf(Target));
   RememberStored(Filename, Bytes);
 }
 

@@ -14,7 +14,8 @@ void LoadConfigBinary(const char* Filename);
 // Resets AutoSaveCount to 800, then replaces the file with the 280 bytes of ThisConfigSave
 // (temporary file, flush, rename). A symbolic link is followed and stays; the file it
 // reaches keeps its mode and, where permitted, its owner. A file this user may not write
-// is not replaced. A failure is reported on the error line.
+// is not replaced. A file that cannot be replaced (no new file can be made in its folder)
+// is rewritten in place and flushed. A failure is reported on the error line.
 void SaveConfigBinary(const char* Filename);
 
 // The automatic save: resets AutoSaveCount to 800 like SaveConfigBinary, but writes only
