@@ -146,16 +146,57 @@ bool NameTaken(const std::vector<std::string>& Names, const std::string& Stem) {
   return false;
 }
 
+const char* FolderProblem(int Error) {
+  if (Error == ENOENT || Error == ENOTDIR) return "Capture folder missing.";
+  if (Error == ENOSPC || Error == EDQUOT) return "Card full.";
+  return "Capture folder not writable.";
+}
+
 // Null when Folder exists, may be written and has room, else the message for the error
 // line.
 const char* CheckCaptureFolder(const std::string& Folder) {
   std::uint64_t FreeBytes = 0;
   const int Error = Platform.InspectFolder(Folder.c_str(), &FreeBytes);
-  if (Error == ENOENT || Error == ENOTDIR) return "Capture folder missing.";
-  if (Error != 0) return "Capture folder not writable.";
+  if (Error != 0) return FolderProblem(Error);
   const int MinimumMiB = ThisConfig.CaptureMinFreeMiB;
   if (MinimumMiB > 0 && FreeBytes < static_cast<std::uint64_t>(MinimumMiB) * BytesPerMiB) {
     return "Card full.";
+  }
+  return nullptr;
+}
+
+// The placeholders a capture file name may hold, expanded after "[FILENAME]".
+constexpr const char* FileNamePlaceholders[] = {"[YEAR]",   "[MONTH]",  "[DAY]", "[HOUR]",
+                                                "[MINUTE]", "[SECOND]", "[ID]"};
+
+// Length of the fixed part of Pattern: the text before its first placeholder.
+std::size_t FixedPartLength(const char* Pattern) {
+  std::size_t Length = std::strlen(Pattern);
+  for (const char* Placeholder : FileNamePlaceholders) {
+    const char* At = std::strstr(Pattern, Placeholder);
+    if (At != nullptr) Length = std::min(Length, static_cast<std::size_t>(At - Pattern));
+  }
+  return Length;
+}
+
+// Makes the folders of Folder that placeholders named ("takes/[YEAR]-[MONTH]/" gives
+// "takes/2014-03"), one level at a time below the folder the fixed part of the file-name
+// pattern ends in. That folder itself is never made: without it (a card not mounted) the
+// first level fails and nothing is made. Null, or the message for the error line.
+const char* MakeDatedFolders(const std::string& Folder) {
+  char Pattern[TextSize];
+  JoinFileName(Pattern);
+  const std::string Fixed(Pattern, FixedPartLength(Pattern));
+  const std::string::size_type FixedSlash = Fixed.rfind('/');
+  std::string::size_type From = FixedSlash == std::string::npos ? 0 : FixedSlash + 1;
+  const std::string Path = Folder + "/";
+  for (std::string::size_type Slash = Path.find('/', From); Slash != std::string::npos;
+       Slash = Path.find('/', From)) {
+    if (Slash > From) {
+      const int Error = Platform.MakeFolder(Path.substr(0, Slash).c_str());
+      if (Error != 0) return FolderProblem(Error);
+    }
+    From = Slash + 1;
   }
   return nullptr;
 }
@@ -184,9 +225,13 @@ const char* PrepareFileName(std::uint32_t* Id, const std::tm& Local) {
   char Name[TextSize];
   if (!ExpandFileName(Name, *Id, Local)) return TooLongMessage;
   const std::string Folder = DirectoryOf(Name);
+  if (const char* Problem = MakeDatedFolders(Folder)) return Problem;
   if (const char* Problem = CheckCaptureFolder(Folder)) return Problem;
   if (!FindFreeNumber(Id, Local, Folder)) return "No free capture file name.";
-  return nullptr;
+  // With "[ID]" in a folder's name, a later number names another folder.
+  ExpandFileName(Name, *Id, Local);
+  const std::string Chosen = DirectoryOf(Name);
+  return Chosen == Folder ? nullptr : MakeDatedFolders(Chosen);
 }
 
 }  // namespace

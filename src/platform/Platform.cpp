@@ -168,6 +168,14 @@ int CheckFolder(const char* Folder, std::uint64_t* FreeBytes) {
   return 0;
 }
 
+int MakeFolderOnce(const char* Folder) {
+  if (mkdir(Folder, 0777) == 0) return 0;
+  const int Error = errno;
+  struct stat Info {};
+  if (Error != EEXIST) return Error;
+  return stat(Folder, &Info) == 0 && S_ISDIR(Info.st_mode) ? 0 : ENOTDIR;
+}
+
 std::vector<std::string> ReadFolderNames(const char* Folder) {
   std::vector<std::string> Names;
   DIR* Directory = opendir(Folder);
@@ -196,6 +204,7 @@ PlatformHooks ProductionPlatform() {
   Hooks.CloseDevice = CloseDescriptor;
   Hooks.TerminalSize = KernelTerminalSize;
   Hooks.InspectFolder = CheckFolder;
+  Hooks.MakeFolder = MakeFolderOnce;
   Hooks.ListFolder = ReadFolderNames;
   return Hooks;
 }

@@ -46,6 +46,9 @@ struct PlatformHooks {
   // check that failed (ENOENT or ENOTDIR: missing; EACCES, EROFS, ...: not writable).
   // FreeBytes gets the room left there for this user (the largest value when unknown).
   int (*InspectFolder)(const char* Folder, std::uint64_t* FreeBytes);
+  // Makes the folder Folder (mode 0777 less the umask) when it is not there: 0 when it is
+  // a directory afterwards, else the errno of the failure (ENOENT: its parent is missing).
+  int (*MakeFolder)(const char* Folder);
   // The names of the entries in Folder, sorted bytewise; empty when it cannot be read.
   std::vector<std::string> (*ListFolder)(const char* Folder);
 };

@@ -1,4 +1,5 @@
 // Command templates: menu placeholders, capture steps and their order, the capture number.
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -297,6 +298,38 @@ TEST_F(CaptureTest, NumberMovesOnPastNamesAlreadyTaken) {
   }
   const std::vector<std::string>& Asked = world().FoldersAsked;
   EXPECT_NE(std::find(Asked.begin(), Asked.end(), "/cap/2014"), Asked.end()) << "dated folder";
+}
+
+TEST_F(CaptureTest, DatedFoldersAreMadeBelowTheFixedPartOfTheDirectory) {
+  ExecMenu(0, "-o [FILENAME].jpg");
+  std::strcpy(ThisConfig.Directory, "/cap/[YEAR]-[MONTH]/[DAY]/");
+  std::strcpy(ThisConfig.Filename, "IMG_[ID]");
+  EXPECT_EQ(Capture(), "-o /cap/2014-03/05/IMG_000001.jpg");
+  EXPECT_EQ(world().FoldersMade, (std::vector<std::string>{"/cap/2014-03", "/cap/2014-03/05"}));
+  EXPECT_EQ(world().FoldersAsked.front(), "/cap/2014-03/05") << "free space where it writes";
+  // A folder written out in the pattern is never made, as before.
+  std::strcpy(ThisConfig.Directory, "/cap/");
+  std::strcpy(ThisConfig.Filename, "sub/IMG_[ID]");
+  world().FoldersMade.clear();
+  EXPECT_EQ(Capture(), "-o /cap/sub/IMG_000002.jpg");
+  EXPECT_TRUE(world().FoldersMade.empty());
+
+  // On a real file system: the fixed part "takes" must be there, or nothing is made; the
+  // folders made get 0777 less the umask.
+  Platform.MakeFolder = ProductionPlatform().MakeFolder;
+  std::strcpy(ThisConfig.Directory, "takes/[YEAR]/[MONTH]/");
+  world().Commands.clear();
+  EXPECT_FALSE(StartCapture());
+  EXPECT_TRUE(world().Commands.empty());
+  EXPECT_NE(world().Output.find("Capture folder missing."), std::string::npos);
+  EXPECT_NE(access("takes", F_OK), 0);
+  ASSERT_EQ(mkdir("takes", 0700), 0);
+  const mode_t Previous = umask(027);
+  EXPECT_TRUE(StartCapture());
+  umask(Previous);
+  struct stat Info {};
+  ASSERT_EQ(stat("takes/2014/03", &Info), 0);
+  EXPECT_EQ(Info.st_mode & 0777, 0750u);
 }
 
 // A capture that cannot succeed runs nothing: mode, number and state file stay as they

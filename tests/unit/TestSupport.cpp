@@ -76,6 +76,11 @@ int ScriptedFolder(const char* Folder, std::uint64_t* FreeBytes) {
   return W.FolderError;
 }
 
+int ScriptedMakeFolder(const char* Folder) {
+  TheWorld().FoldersMade.emplace_back(Folder);
+  return TheWorld().MakeFolderError;
+}
+
 std::vector<std::string> ScriptedFolderNames(const char* Folder) {
   TheWorld().FoldersAsked.emplace_back(Folder);
   return TheWorld().FolderNames;
@@ -98,6 +103,7 @@ void InstallRecordingPlatform() {
   Platform.WaitForInput = ScriptedWait;
   Platform.WriteOutput = CaptureOutput;
   Platform.InspectFolder = ScriptedFolder;
+  Platform.MakeFolder = ScriptedMakeFolder;
   Platform.ListFolder = ScriptedFolderNames;
 }
 

@@ -43,6 +43,9 @@ struct World {
   std::uint64_t FreeBytes = UINT64_MAX;
   std::vector<std::string> FolderNames;
   std::vector<std::string> FoldersAsked;
+  // MakeFolder notes each folder and answers MakeFolderError (0: made or there already).
+  std::vector<std::string> FoldersMade;
+  int MakeFolderError = 0;
 };
 
 World& TheWorld();
