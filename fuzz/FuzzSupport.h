@@ -42,6 +42,9 @@ inline int FolderIsFine(const char*, std::uint64_t* FreeBytes) {
   *FreeBytes = UINT64_MAX;
   return 0;
 }
+inline int FolderMade(const char*) {
+  return 0;
+}
 inline std::vector<std::string> EmptyFolder(const char*) {
   return {};
 }
@@ -63,6 +66,7 @@ inline PlatformHooks QuietPlatform() {
   Hooks.WaitForInput = NoWait;
   Hooks.WriteOutput = DropOutput;
   Hooks.InspectFolder = FolderIsFine;
+  Hooks.MakeFolder = FolderMade;
   Hooks.ListFolder = EmptyFolder;
   return Hooks;
 }
