@@ -2,8 +2,12 @@
 // list and starting or stopping the player on the highlighted one.
 #include "app/Playback.h"
 
+#include <unistd.h>
+
+#include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 #include "app/Display.h"
 #include "app/Shell.h"
@@ -79,25 +83,79 @@ std::size_t ExpandedPlayLength(std::size_t PathLength) {
   return Kept + Count * PathLength;
 }
 
-// Runs the Play template on Directory + Name and clears the screen for the recording.
-// A name that is not one plain shell word, or a command that would not fit its buffer
-// (a cut command may lose its closing quote or its "&"), is refused and nothing runs.
+// Where the private links for the player are made; a plain path, so the link's is too.
+constexpr const char* LinkFolderPattern = "/tmp/harrowlight-link-XXXXXX";
+
+// The link the last recording was played through and its private folder; empty when the
+// recording's own path was used.
+std::string PlayLink;
+std::string PlayLinkFolder;
+
+// Removes the link of the last recording played through one. The player opened its file
+// when it started, so only a player that is stopped, or replaced, lets it go.
+void RemovePlayLink() {
+  if (PlayLinkFolder.empty()) return;
+  (void)unlink(PlayLink.c_str());
+  (void)rmdir(PlayLinkFolder.c_str());
+  PlayLink.clear();
+  PlayLinkFolder.clear();
+}
+
+void StopPlayback() {
+  StopPlayer();
+  RemovePlayLink();
+}
+
+// True when Directory followed by Name reaches the shell as one plain word, with or
+// without quotes around "[FILENAME]".
+bool IsPlainPath(const char* Name) {
+  const char* Directory = ThisConfig.Directory;
+  return IsSafeFileName(Name) &&
+         (Directory[0] == 0 || IsPlainShellWord(Directory, std::string(FileNamePunctuation) + "/"));
+}
+
+// Makes the recording at Path reachable under a plain name for the player: a symbolic
+// link "play" plus the recording's suffix, in a private folder made for it. A name the
+// shell would misread (blanks, quotes, "$", bytes beyond ASCII) so reaches the player as
+// exactly that file, and none of it is ever read by the shell.
+bool LinkForPlayer(const std::string& Path, const char* Name, std::string* Link) {
+  std::string Target = Path;
+  if (Target[0] != '/') {
+    char Here[PATH_MAX];
+    if (getcwd(Here, sizeof Here) == nullptr) return false;
+    Target = std::string(Here) + "/" + Target;
+  }
+  std::string Folder = LinkFolderPattern;
+  if (mkdtemp(Folder.data()) == nullptr) return false;
+  *Link = Folder + "/play" + std::strchr(Name, '.');
+  if (symlink(Target.c_str(), Link->c_str()) != 0) {
+    (void)rmdir(Folder.c_str());
+    return false;
+  }
+  PlayLink = *Link;
+  PlayLinkFolder = Folder;
+  return true;
+}
+
+// Runs the Play template on Directory + Name and clears the screen for the recording. A
+// path that is not one plain shell word is handed over through a private link. A command
+// that would not fit its buffer (a cut command may lose its closing quote or its "&") is
+// refused and nothing runs.
 void StartPlayer(const char* Name) {
-  if (!IsSafeFileName(Name)) {
-    DisplayError("Unsafe file name, not played.");
+  RemovePlayLink();
+  std::string Path = std::string(ThisConfig.Directory) + Name;
+  if (!IsPlainPath(Name) && !LinkForPlayer(Path, Name, &Path)) {
+    DisplayError("Cannot link the recording, not played.");
     return;
   }
-  std::size_t PathLength = std::strlen(ThisConfig.Directory) + std::strlen(Name);
-  if (PathLength > CommandLimit || ExpandedPlayLength(PathLength) > CommandLimit) {
+  if (Path.size() > CommandLimit || ExpandedPlayLength(Path.size()) > CommandLimit) {
+    RemovePlayLink();
     DisplayError("File name too long, not played.");
     return;
   }
-  char Path[TextSize];
-  StrCopy(Path, ThisConfig.Directory, TextSize);
-  StrAppend(Path, Name, TextSize);
   char Execute[TextSize];
   StrCopy(Execute, ThisConfig.Play, TextSize);
-  StrReplace(Execute, FileNamePlaceholder, Path);
+  StrReplace(Execute, FileNamePlaceholder, Path.c_str());
   Platform.RunShell(Execute);
   WriteFormatted("%c[2J", Esc);
 }
@@ -111,7 +169,7 @@ void EnterKey() {
   Answer[0] = 0;
   QueryPlayer(Answer, static_cast<int>(TextSize - 1));
   if (Answer[0] != 0) {
-    StopPlayer();
+    StopPlayback();
     Refresh = FlagSet;
     return;
   }
@@ -126,7 +184,7 @@ void ArrowKey(char Code) {
   if (Code == 'C') Move = PageForward;
   if (Code == 'D') Move = PageBack;
   if (Move == nullptr) return;
-  StopPlayer();
+  StopPlayback();
   Move();
   Refresh = FlagSet;
 }
@@ -160,7 +218,7 @@ void HandleListKeys(char* Keys) {
   // The backlight never sleeps while the list is shown.
   SleepCount = SleepTicksFor(ThisConfigSave.SleepPeriod);
   if (Keys[0] == ' ') {
-    StopPlayer();
+    StopPlayback();
     ThisConfigSave.Mode = ModeIdle;
   } else if (Keys[0] == '\n') {
     EnterKey();

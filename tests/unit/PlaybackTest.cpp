@@ -356,24 +356,36 @@ TEST(IsSafeFileName, RejectsOptionsAndNothing) {
   EXPECT_FALSE(IsSafeFileName(nullptr));
 }
 
-TEST_F(PlaybackTest, HostileNamesAreListedButNeverReachTheShell) {
-  MakeFile("x;touch pwned.jpg");
-  MakeFile("$(touch pwned).jpg");
-  MakeFile("`touch pwned`.h264");
-  MakeFile("-pwned.jpg");
+TEST_F(PlaybackTest, AnyListedNamePlaysThroughAPlainLinkAndNeverReachesTheShell) {
+  const std::vector<std::string> Names = {"x;touch pwned.jpg",  "$(touch pwned).jpg",
+                                          "`touch pwned`.h264", "-pwned.jpg",
+                                          "it's \"a b\".jpg",   "caf\xc3\xa9.jpg"};
+  for (const std::string& Name : Names) MakeFile(Name);
   OpenPlayList();
-  ASSERT_EQ(Listed().size(), 4u);
-  for (int Pos = 0; Pos < 4; ++Pos) {
-    world().Output.clear();
-    ThisConfig.DirPos = Pos;
-    Press(Enter);
-    EXPECT_NE(world().Output.find("Unsafe file name, not played."), std::string::npos)
-        << ThisConfig.DirList[Pos];
-    EXPECT_EQ(world().Output.find("\x1b[2J"), std::string::npos);
+  ASSERT_EQ(Listed().size(), Names.size());
+  for (const char* Quote : {"", "\""}) {
+    std::snprintf(ThisConfig.Play, TextSize, "omxplayer %s[FILENAME]%s &", Quote, Quote);
+    for (int Pos = 0; Pos < static_cast<int>(Names.size()); ++Pos) {
+      const std::string Name = ThisConfig.DirList[Pos];
+      SCOPED_TRACE(Name);
+      world().Commands.clear();
+      ThisConfig.DirPos = Pos;
+      Press(Enter);
+      ASSERT_EQ(world().Commands.size(), 2u);
+      const std::string Prefix = std::string("omxplayer ") + Quote;
+      const std::string Suffix = std::string(Quote) + " &";
+      const std::string& Play = world().Commands[1];
+      ASSERT_EQ(Play.rfind(Prefix, 0), 0u) << Play;
+      const std::string Link =
+          Play.substr(Prefix.size(), Play.size() - Prefix.size() - Suffix.size());
+      EXPECT_TRUE(IsPlainShellWord(Link, "/")) << Link;
+      EXPECT_EQ(Link.substr(Link.find('.')), Name.substr(Name.find('.'))) << "suffix kept";
+      EXPECT_EQ(std::filesystem::canonical(Link), std::filesystem::canonical(Dir + "/" + Name));
+      Press(Up);  // stops the player; the link goes with it
+      EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(Link)));
+    }
   }
   EXPECT_FALSE(AnyCommandMentions("pwned"));
-  EXPECT_EQ(world().Commands, std::vector<std::string>(4, PlayerQueryCommand));
-  EXPECT_EQ(Refresh, 0);
 }
 
 TEST_F(PlaybackTest, EnterStillStopsARunningPlayerOnAnUnsafeName) {
