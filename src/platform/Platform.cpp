@@ -21,7 +21,44 @@
 
 namespace {
 
+// True when standard error is the terminal that standard output draws the screen on, as
+// when the program is started by hand: there, anything a command or its shell says
+// ("sh: 1: raspistill: not found") would scribble over the menu.
+bool StandardErrorIsTheScreen() {
+  struct stat Output {};
+  struct stat Error {};
+  if (fstat(STDOUT_FILENO, &Output) != 0 || fstat(STDERR_FILENO, &Error) != 0) return false;
+  return S_ISCHR(Output.st_mode) && S_ISCHR(Error.st_mode) && Output.st_rdev == Error.st_rdev;
+}
+
+// For the life of one command: standard error on /dev/null when it is the screen, so the
+// shell and the command it starts inherit that. Elsewhere (the service's journal, a file,
+// another terminal) standard error is left alone. The command text is not touched.
+class ShellMessagesOffScreen {
+ public:
+  ShellMessagesOffScreen() {
+    static const bool OnScreen = StandardErrorIsTheScreen();
+    if (!OnScreen) return;
+    const int Null = open("/dev/null", O_WRONLY | O_CLOEXEC);
+    if (Null < 0) return;
+    Saved = fcntl(STDERR_FILENO, F_DUPFD_CLOEXEC, 3);
+    if (Saved >= 0) (void)dup2(Null, STDERR_FILENO);
+    close(Null);
+  }
+  ~ShellMessagesOffScreen() {
+    if (Saved < 0) return;
+    (void)dup2(Saved, STDERR_FILENO);
+    close(Saved);
+  }
+  ShellMessagesOffScreen(const ShellMessagesOffScreen&) = delete;
+  ShellMessagesOffScreen& operator=(const ShellMessagesOffScreen&) = delete;
+
+ private:
+  int Saved = -1;
+};
+
 void SystemRunShell(const char* Command) {
+  const ShellMessagesOffScreen Quiet;
   // The exit status of a command is never looked at.
   (void)std::system(Command);
 }
@@ -35,7 +72,12 @@ bool ShellCouldNotRun(int Status) {
 bool PopenReadFirstLine(const char* Command, char* Out, int Size) {
   if (Size <= 0) return true;
   Out[0] = 0;
-  FILE* Pipe = popen(Command, "r");
+  FILE* Pipe = nullptr;
+  {
+    // The shell is started within popen; its standard error is settled by then.
+    const ShellMessagesOffScreen Quiet;
+    Pipe = popen(Command, "r");
+  }
   if (Pipe == nullptr) return false;  // no descriptors or processes left
   if (std::fgets(Out, Size, Pipe) == nullptr) Out[0] = 0;
   // Closing the pipe early ends a command with more to say (it gets SIGPIPE).
