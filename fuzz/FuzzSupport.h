@@ -42,6 +42,9 @@ inline int FolderIsFine(const char*, std::uint64_t* FreeBytes) {
   *FreeBytes = UINT64_MAX;
   return 0;
 }
+inline bool CommandThere(const char*) {
+  return true;
+}
 inline int FolderMade(const char*) {
   return 0;
 }
@@ -67,6 +70,7 @@ inline PlatformHooks QuietPlatform() {
   Hooks.WriteOutput = DropOutput;
   Hooks.InspectFolder = FolderIsFine;
   Hooks.MakeFolder = FolderMade;
+  Hooks.CommandFound = CommandThere;
   Hooks.ListFolder = EmptyFolder;
   return Hooks;
 }

@@ -13,6 +13,7 @@
 #include "app/Display.h"
 #include "app/Playback.h"
 #include "app/SavedState.h"
+#include "app/Shell.h"
 #include "platform/Platform.h"
 #include "state/Globals.h"
 
@@ -286,6 +287,7 @@ CapturePlan PlanCapture(char* Execute) {
 void RunCapture(CapturePlan Plan, const char* Execute) {
   if (Plan == CapturePlan::Refused) return;
   if (Plan == CapturePlan::Command) {
+    ReportMissingCommand(Execute, CameraToolMissingLabel);
     Platform.RunShell(Execute);
     ThisConfigSave.Mode = ModeRecording;
   } else {

@@ -195,6 +195,7 @@ void ResetProgramState() {
   TimerRunning = false;
   ResetKeyRepeat();
   ForgetStoredRecord();
+  ForgetCommandLookups();
   ForgetCameraCheckFailure();
   DismissErrorLines();
 }

@@ -158,6 +158,8 @@ void StartPlayer(const char* Name) {
   StrReplace(Execute, FileNamePlaceholder, Path.c_str());
   Platform.RunShell(Execute);
   WriteFormatted("%c[2J", Esc);
+  // After the clearing, so the screen left for the recording says why nothing plays.
+  ReportMissingCommand(Execute, "Player not found: ");
 }
 
 // Enter toggles the player: a running one is stopped, otherwise the highlighted

@@ -1,9 +1,13 @@
 // The fixed shell commands that stop and look for the camera tools and the player.
 #include "app/Shell.h"
 
+#include <algorithm>
 #include <iterator>
+#include <map>
 #include <vector>
 
+#include "app/Display.h"
+#include "errors/ErrorLines.h"
 #include "platform/Platform.h"
 #include "state/Globals.h"
 
@@ -35,7 +39,61 @@ bool IsLetterOrDigit(char Character) {
          (Character >= '0' && Character <= '9');
 }
 
+// Words the shell itself knows, which are never looked up on PATH.
+constexpr std::string_view ShellOwnWords[] = {
+    "!",      "{",     "}",       ".",       ":",        "[",    "alias",    "bg",
+    "break",  "case",  "cd",      "command", "continue", "do",   "done",     "echo",
+    "elif",   "else",  "esac",    "eval",    "exec",     "exit", "export",   "false",
+    "fc",     "fg",    "fi",      "for",     "getopts",  "hash", "if",       "in",
+    "jobs",   "kill",  "local",   "printf",  "pwd",      "read", "readonly", "return",
+    "set",    "shift", "test",    "then",    "times",    "trap", "true",     "type",
+    "ulimit", "umask", "unalias", "unset",   "until",    "wait", "while"};
+
+// Ends the first word of a command: blanks and the shell's operators.
+constexpr std::string_view WordEnds = " \t\n;&|<>()";
+// Characters that make the shell quote, expand or assign rather than look the word up.
+constexpr std::string_view NotAsWritten = "\"'\\$`*?[]~=#";
+
+// Names looked up in this run, and whether the shell would find them.
+std::map<std::string, bool> CommandLookups;
+
 }  // namespace
+
+std::string LookedUpCommand(const char* CommandLine) {
+  const std::string_view Line = CommandLine;
+  const std::string_view::size_type Start = Line.find_first_not_of(" \t\n");
+  if (Start == std::string_view::npos) return "";
+  const std::string_view Word = Line.substr(Start, Line.find_first_of(WordEnds, Start) - Start);
+  if (Word.empty() || Word.find_first_of(NotAsWritten) != std::string_view::npos) return "";
+  if (std::find(std::begin(ShellOwnWords), std::end(ShellOwnWords), Word) !=
+      std::end(ShellOwnWords)) {
+    return "";
+  }
+  return std::string(Word);
+}
+
+std::string MissingCommand(const char* CommandLine) {
+  const std::string Name = LookedUpCommand(CommandLine);
+  if (Name.empty()) return "";
+  auto Known = CommandLookups.find(Name);
+  if (Known == CommandLookups.end()) {
+    Known = CommandLookups.emplace(Name, Platform.CommandFound(Name.c_str())).first;
+  }
+  return Known->second ? "" : Name;
+}
+
+void ReportMissingCommand(const char* CommandLine, const char* Label) {
+  const std::string Name = MissingCommand(CommandLine);
+  if (Name.empty()) return;
+  const std::string Message = Label + Name + ".";
+  const std::vector<std::string>& Shown = KeptErrorLines();
+  if (std::find(Shown.begin(), Shown.end(), Message) != Shown.end()) return;
+  DisplayError(Message.c_str());
+}
+
+void ForgetCommandLookups() {
+  CommandLookups.clear();
+}
 
 std::string KillCommandFor(const char* ProcessName) {
   return std::string("killall -9 ") + ProcessName + " 2> /dev/null";

@@ -28,3 +28,23 @@ bool IsPlainShellWord(std::string_view Word, std::string_view AlsoAllowed);
 // True when Name may be handed to killall and ps as a process name: a plain shell word of
 // 1 to 15 characters with no other punctuation (ps -C reads "," as a list separator).
 bool IsSafeProcessName(const std::string& Name);
+
+// The first word of CommandLine when the shell would look it up as a command on PATH: a
+// plain word (no quoting, expansion or assignment) that is no keyword or built-in command
+// of the shell. Empty when there is none, or when it cannot be told without running it.
+std::string LookedUpCommand(const char* CommandLine);
+
+// The command CommandLine starts when the shell would not find it; empty when it would or
+// cannot be told. Each name is looked up once in a run: no process, a few file checks.
+std::string MissingCommand(const char* CommandLine);
+
+// Shows Label, the missing command's name and "." on the error line when CommandLine's
+// command cannot be found ("Camera tool not found: rpicam-hello."), unless the error
+// lines show it already.
+void ReportMissingCommand(const char* CommandLine, const char* Label);
+
+// The label for a preview or capture command whose tool cannot be found.
+constexpr const char* CameraToolMissingLabel = "Camera tool not found: ";
+
+// Forgets the names looked up (with the rest of the program state, between tests).
+void ForgetCommandLookups();

@@ -63,6 +63,7 @@ void PreviewWatchdog() {
     DisplayError("Preview command too long, not run.");
     return;
   }
+  ReportMissingCommand(Command, CameraToolMissingLabel);
   Platform.RunShell(Command);
   ThisConfigSave.Mode = ModePreview;
   Refresh = FlagSet;

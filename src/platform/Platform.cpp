@@ -18,6 +18,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <string>
 
 namespace {
 
@@ -84,6 +85,34 @@ bool PopenReadFirstLine(const char* Command, char* Out, int Size) {
   int Status = pclose(Pipe);
   // A line read means the command ran, whatever the shell says afterwards.
   return Out[0] != 0 || !ShellCouldNotRun(Status);
+}
+
+bool IsExecutableFile(const std::string& Path) {
+  struct stat Info {};
+  return stat(Path.c_str(), &Info) == 0 && S_ISREG(Info.st_mode) && access(Path.c_str(), X_OK) == 0;
+}
+
+// The search the shell makes: a name holding "/" is a path; any other is looked for in
+// each folder of PATH in turn (an empty entry is the current folder). Without PATH the
+// system's default path is searched.
+bool SearchCommand(const char* Name) {
+  if (std::strchr(Name, '/') != nullptr) return IsExecutableFile(Name);
+  const char* Path = std::getenv("PATH");
+  std::string Folders = Path != nullptr ? Path : "";
+  if (Path == nullptr) {
+    char Default[256] = "";
+    (void)confstr(_CS_PATH, Default, sizeof Default);
+    Folders = Default;
+  }
+  std::string::size_type Start = 0;
+  for (;;) {
+    const std::string::size_type End = Folders.find(':', Start);
+    std::string Folder = Folders.substr(Start, End == std::string::npos ? End : End - Start);
+    if (Folder.empty()) Folder = ".";
+    if (IsExecutableFile(Folder + "/" + Name)) return true;
+    if (End == std::string::npos) return false;
+    Start = End + 1;
+  }
 }
 
 std::time_t ClockNow() {
@@ -234,6 +263,7 @@ PlatformHooks ProductionPlatform() {
   PlatformHooks Hooks{};
   Hooks.RunShell = SystemRunShell;
   Hooks.ReadFirstLine = PopenReadFirstLine;
+  Hooks.CommandFound = SearchCommand;
   Hooks.Now = ClockNow;
   Hooks.MonotonicMs = SteadyClockMs;
   Hooks.ReadInputByte = ReadStdinByte;

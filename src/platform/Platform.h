@@ -17,6 +17,9 @@ struct PlatformHooks {
   // Returns false only when the command could not be run at all (no pipe or process, or
   // the shell could not find or execute it), so "no output" can be told from "no answer".
   bool (*ReadFirstLine)(const char* Command, char* Out, int Size);
+  // True when the shell would find the command Name: a path (it holds "/") to an
+  // executable file, or a name found so in a folder of PATH, searched as the shell does.
+  bool (*CommandFound)(const char* Name);
   // Current calendar time.
   std::time_t (*Now)();
   // Milliseconds on a clock that only moves forward (not the calendar, which may jump).

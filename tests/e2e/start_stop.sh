@@ -3,8 +3,8 @@
 # command runs at the first tick, and SIGTERM ends the run through the shutdown sequence
 # (state file of 280 bytes, camera tools killed, terminal settings given back, exit status
 # 0). A camera tool that ends at once is started again by the watchdog and leaves no ended
-# process behind. Where standard error is the screen, nothing the shell says about a
-# missing tool reaches it.
+# process behind. A preview tool missing from PATH is named on the error line, and nothing
+# the shell says about it reaches the screen.
 # shellcheck source=tests/e2e/lib.sh
 source "$(dirname "$0")/lib.sh"
 e2e_setup start_stop "$@"
@@ -51,10 +51,11 @@ wait_for_exit
 [ "$(exit_status)" -eq 0 ] || fail "exit status $(exit_status)"
 stop_tmux
 
-log "a missing camera tool: nothing the shell says reaches the screen"
+log "a missing camera tool is named; nothing the shell says reaches the screen"
 config_set PREVIEW 'rpicam-hello -t 0 &'
 start_in_tmux 80 24
 tmux_cmd pipe-pane -t hl "cat >>'$RUN_DIR/pane.out'"
+wait_until "the tool to be named" screen_shows "Camera tool not found: rpicam-hello."
 sleep 2 # two watchdog periods, each running the preview command
 ! grep -aq ': not found' "$RUN_DIR/pane.out" || fail "the shell wrote on the screen"
 kill -TERM "$PROGRAM_PID"

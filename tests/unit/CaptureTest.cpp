@@ -15,6 +15,7 @@
 
 #include "TestSupport.h"
 #include "app/Capture.h"
+#include "app/Shell.h"
 #include "state/Globals.h"
 
 namespace {
@@ -140,6 +141,11 @@ TEST_F(CaptureTest, RunsTheCommittedTemplateOfTheFirstExecMenu) {
   EXPECT_TRUE(world().FoldersAsked.empty()) << "no [FILENAME], no folder to check";
   EXPECT_EQ(ThisConfigSave.Mode, ModeRecording);
   EXPECT_EQ(Refresh, FlagSet);
+  // A capture tool the shell would not find is named, and the command run all the same.
+  world().MissingCommands = {"first"};
+  ForgetCommandLookups();  // "first" was found a moment ago
+  EXPECT_EQ(Capture(), "first");
+  EXPECT_NE(world().Output.find("Camera tool not found: first."), std::string::npos);
 }
 
 TEST_F(CaptureTest, MenusWithoutKeywordDoNotEndTheTemplateSearch) {

@@ -199,6 +199,18 @@ TEST_F(PlaybackKeysTest, EnterStartsThePlayerAndClearsTheScreen) {
             (std::vector<std::string>{PlayerQueryCommand, PlayCommandFor("b.h264")}));
   EXPECT_EQ(world().Output, "\x1b[2J");
   EXPECT_EQ(Refresh, 0);
+  // A player the shell would not find is named on the cleared screen; it is run all the
+  // same.
+  world().MissingCommands = {"omxplayer"};
+  ForgetCommandLookups();  // "omxplayer" was found a moment ago
+  world().Output.clear();
+  Press(Enter);
+  EXPECT_EQ(world().Commands.back(), PlayCommandFor("b.h264"));
+  EXPECT_EQ(world().Output.rfind("\x1b[2J\x1b"
+                                 "7",
+                                 0),
+            0u);
+  EXPECT_NE(world().Output.find("Player not found: omxplayer."), std::string::npos);
 }
 
 TEST_F(PlaybackKeysTest, EnterStopsARunningPlayerThenRestartsOnceItHasEnded) {

@@ -1,10 +1,13 @@
 // The stop commands and process queries: the built-in commands byte for byte, the same
 // shapes over configured process names, and which names may reach the shell.
+#include <cstdlib>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "TestSupport.h"
 #include "app/Shell.h"
+#include "errors/ErrorLines.h"
 
 namespace {
 
@@ -61,6 +64,60 @@ TEST_F(ShellTest, ConfiguredPlayerNameIsStoppedAndQueried) {
   EXPECT_EQ(world().Commands,
             (std::vector<std::string>{"killall -9 vlc 2> /dev/null", "ps h -o cmd -C vlc",
                                       KillStillCommand, KillVideoCommand}));
+}
+
+TEST(LookedUpCommandTest, TheFirstPlainWordUnlessTheShellReadsItOtherwise) {
+  const std::pair<const char*, const char*> Cases[] = {
+      {"raspistill -o x.jpg &", "raspistill"},
+      {"  \t/usr/bin/rpicam-vid -t 0", "/usr/bin/rpicam-vid"},
+      {"cvlc;true", "cvlc"},
+      {"omxplayer>log", "omxplayer"},
+      {"", ""},
+      {"   ", ""},
+      {"cd /tmp && raspivid", ""},  // the shell's own words are not looked up
+      {"exec raspivid", ""},
+      {"{ raspivid; }", ""},
+      {"LIBCAMERA_LOG_LEVELS=0 rpicam-vid", ""},  // an assignment first
+      {"\"raspi still\" -o x", ""},
+      {"$HOME/tool", ""},
+      {"~/tool", ""},
+      {"(raspivid)", ""},
+  };
+  for (const auto& [Line, Word] : Cases) EXPECT_EQ(LookedUpCommand(Line), Word) << Line;
+}
+
+TEST_F(ShellTest, MissingCommandIsLookedUpOnceAndNamedOnTheErrorLine) {
+  world().MissingCommands = {"rpicam-hello"};
+  ReportMissingCommand("rpicam-hello -t 0 &", CameraToolMissingLabel);
+  EXPECT_NE(world().Output.find("Camera tool not found: rpicam-hello."), std::string::npos);
+  // While the error lines show it, it is not written again; after a key it comes back.
+  world().Output.clear();
+  ReportMissingCommand("rpicam-hello -t 0 -f &", CameraToolMissingLabel);
+  EXPECT_EQ(world().Output, "");
+  DismissErrorLines();
+  ReportMissingCommand("rpicam-hello -t 0 &", CameraToolMissingLabel);
+  EXPECT_NE(world().Output.find("rpicam-hello."), std::string::npos);
+  // A command that is there says nothing; each name is asked about once.
+  world().Output.clear();
+  ReportMissingCommand("raspivid -t 0 &", CameraToolMissingLabel);
+  ReportMissingCommand("raspivid &", CameraToolMissingLabel);
+  EXPECT_EQ(world().Output, "");
+  EXPECT_EQ(world().LookedUp, (std::vector<std::string>{"rpicam-hello", "raspivid"}));
+  EXPECT_TRUE(world().Commands.empty()) << "no process is started for a lookup";
+}
+
+TEST(CommandFoundTest, SearchesPathAsTheShellDoes) {
+  const PlatformHooks Production = ProductionPlatform();
+  EXPECT_TRUE(Production.CommandFound("sh"));
+  EXPECT_TRUE(Production.CommandFound("/bin/sh"));
+  EXPECT_FALSE(Production.CommandFound("harrowlight-no-such-tool"));
+  EXPECT_FALSE(Production.CommandFound("/bin"));  // a folder is no command
+  const std::string Saved = std::getenv("PATH");
+  setenv("PATH", "/nonexistent::/bin", 1);
+  EXPECT_TRUE(Production.CommandFound("sh"));
+  setenv("PATH", "/nonexistent", 1);
+  EXPECT_FALSE(Production.CommandFound("sh"));
+  setenv("PATH", Saved.c_str(), 1);
 }
 
 TEST(IsSafeProcessNameTest, AcceptsNamesTheToolsMatch) {

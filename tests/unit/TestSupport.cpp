@@ -3,6 +3,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 
@@ -35,6 +36,13 @@ bool ScriptedReadFirstLine(const char* Command, char* Out, int Size) {
   std::strncpy(Out, Answer.c_str(), static_cast<std::size_t>(Size) - 1);
   Out[Size - 1] = 0;
   return true;
+}
+
+bool ScriptedCommandFound(const char* Name) {
+  World& W = TheWorld();
+  W.LookedUp.emplace_back(Name);
+  return std::find(W.MissingCommands.begin(), W.MissingCommands.end(), Name) ==
+         W.MissingCommands.end();
 }
 
 std::time_t FixedNow() {
@@ -97,6 +105,7 @@ void InstallRecordingPlatform() {
   Platform.ListGpioChips = NoGpioChips;
   Platform.RunShell = RecordRunShell;
   Platform.ReadFirstLine = ScriptedReadFirstLine;
+  Platform.CommandFound = ScriptedCommandFound;
   Platform.Now = FixedNow;
   Platform.MonotonicMs = ScriptedSteadyMs;
   Platform.ReadInputByte = ScriptedReadByte;

@@ -31,6 +31,8 @@ struct World {
   std::deque<std::string> FirstLineAnswers;  // answers for ReadFirstLine, in order
   std::string DefaultFirstLine;              // answer once the queue is empty
   bool QueriesCannotRun = false;             // ReadFirstLine fails as if popen had
+  std::vector<std::string> MissingCommands;  // names CommandFound does not find
+  std::vector<std::string> LookedUp;         // every name CommandFound was asked about
   std::time_t Clock = 0;                     // what Now returns
   std::int64_t SteadyMs = 0;                 // what MonotonicMs returns; waits advance it
   int MsPerByte = 0;                         // and so does each byte read, by this much

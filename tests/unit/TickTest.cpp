@@ -80,6 +80,18 @@ TEST_F(TickTest, EndedPreviewIsStartedAgain) {
   EXPECT_EQ(ThisConfigSave.Mode, ModePreview);
 }
 
+TEST_F(TickTest, MissingPreviewToolIsNamedAndLookedUpOnce) {
+  std::snprintf(ThisConfig.Preview, TextSize, "rpicam-hello -t 0 &");
+  world().MissingCommands = {"rpicam-hello"};
+  PreviewCount = 0;
+  Ticks(12);  // two checks
+  EXPECT_EQ(world().Commands,
+            (std::vector<std::string>{CameraQueryCommand, "rpicam-hello -t 0 &", CameraQueryCommand,
+                                      "rpicam-hello -t 0 &"}));
+  EXPECT_EQ(world().LookedUp, std::vector<std::string>{"rpicam-hello"});
+  EXPECT_EQ(KeptErrorLines(), std::vector<std::string>{"Camera tool not found: rpicam-hello."});
+}
+
 TEST_F(TickTest, OverLongPreviewIsRefusedOnTheErrorLine) {
   // Cut at 4096 characters the command would lose its "&" and hold the loop.
   std::snprintf(ThisConfig.Preview, TextSize, "%s [PREVIEW_SIZE] &",
