@@ -31,6 +31,7 @@ void SetDefaults() {
   InputPinCount = 0;
   OutputPinCount = 0;
   ThisConfig.CaptureMinFreeMiB = DefaultCaptureMinFreeMiB;
+  ThisConfig.ConsolePalette = 1;
   ThisConfigSave.ID = 1;
   ThisConfigSave.SleepPeriod = 1;
   ThisConfigSave.MenuItemPos = 1;
@@ -176,6 +177,7 @@ const ConfigRule ConfigRules[] = {
     {"GPIO_LED", KeyMatch::Exact, SetNumber<&ConfigStruct::GPIO_LED>},
     {"GPIO_LCD", KeyMatch::Exact, SetNumber<&ConfigStruct::GPIO_LCD>},
     {"CAPTURE_MIN_FREE_MB", KeyMatch::Exact, SetNumber<&ConfigStruct::CaptureMinFreeMiB>},
+    {"CONSOLE_PALETTE", KeyMatch::Exact, SetNumber<&ConfigStruct::ConsolePalette>},
     {"CAMERA_PROCESSES", KeyMatch::Exact, ReadCameraProcesses},
     {"PLAYER_PROCESS", KeyMatch::Exact, ReadPlayerProcess},
     {"OUT_SWITCH_", KeyMatch::Prefix, SetOutputPin},

@@ -2,6 +2,7 @@
 // memory and written to the terminal in one piece.
 #include "app/Display.h"
 
+#include <algorithm>
 #include <cstdarg>
 #include <cstdint>
 #include <cstdio>
@@ -282,17 +283,65 @@ void AppendErrorLine(std::string* Out, const char* Error) {
   AppendFormatted(Out, "%c8", Esc);
 }
 
-// One error line per kept message from line 1 down; the last screen line is never used,
-// since the error line's line feed would scroll the screen there. The cursor goes home
-// again, where every redraw leaves it.
-void AppendKeptErrorLines(std::string* Out) {
+// The columns the error lines' text takes: the menu's, from BORDER_LEFT over ITEM_WIDTH,
+// where the small preview window beside the menu covers nothing; the whole line when the
+// menu has no width. Held on the screen.
+struct ErrorColumns {
+  int First;
+  int Width;
+};
+ErrorColumns ErrorColumnsFor(const ConfigStruct& Config) {
+  const int ScreenWidth = ClampWidth(DisplayWidth);
+  ErrorColumns Columns{1, ScreenWidth};
+  if (Config.ItemWidth <= 0) return Columns;
+  if (Config.BorderLeft >= 1 && Config.BorderLeft <= ScreenWidth) Columns.First = Config.BorderLeft;
+  Columns.Width = std::max(1, std::min(Config.ItemWidth, ScreenWidth - Columns.First + 1));
+  return Columns;
+}
+
+// Message cut into lines of at most Width characters: broken at the last blank that fits,
+// else at Width (not inside a UTF-8 character).
+std::vector<std::string> WrapMessage(const std::string& Message, int Width) {
+  std::vector<std::string> Lines;
+  const auto Room = static_cast<std::size_t>(Width < 1 ? 1 : Width);
+  std::size_t Start = 0;
+  while (Start < Message.size()) {
+    while (Start < Message.size() && Message[Start] == ' ') ++Start;  // no blank to begin
+    if (Start == Message.size() && !Lines.empty()) break;
+    std::size_t End = Message.size();
+    std::size_t Next = End;
+    if (End - Start > Room) {
+      const std::size_t Blank = Message.rfind(' ', Start + Room);
+      if (Blank != std::string::npos && Blank > Start) {
+        End = Blank;
+        Next = Blank + 1;
+      } else {
+        End = Start + Room;
+        while (End > Start + 1 && (static_cast<unsigned char>(Message[End]) & 0xC0u) == 0x80u)
+          --End;
+        Next = End;
+      }
+    }
+    Lines.push_back(Message.substr(Start, End - Start));
+    Start = Next;
+  }
+  return Lines;
+}
+
+// The kept messages from line 1 down, each wrapped to the menu's columns; the last screen
+// line is never used, since the error line's line feed would scroll the screen there. The
+// cursor goes home again, where every redraw leaves it.
+void AppendKeptErrorLines(std::string* Out, const ConfigStruct& Config) {
   const std::vector<std::string>& Reports = KeptErrorLines();
   if (Reports.empty()) return;
-  for (std::size_t Index = 0; Index < Reports.size(); ++Index) {
-    const std::int64_t Line = static_cast<std::int64_t>(Index) + 1;
-    if (Line >= DisplayHeight) break;
-    AppendCursorMove(Out, Line, 1);
-    AppendErrorLine(Out, Reports[Index].c_str());
+  const ErrorColumns Columns = ErrorColumnsFor(Config);
+  std::int64_t Line = 1;
+  for (const std::string& Report : Reports) {
+    for (const std::string& Piece : WrapMessage(Report, Columns.Width)) {
+      if (Line >= DisplayHeight) break;
+      AppendCursorMove(Out, Line++, Columns.First);
+      AppendErrorLine(Out, Piece.c_str());
+    }
   }
   AppendFormatted(Out, "%c[H", Esc);
 }
@@ -322,7 +371,7 @@ void UpdateDisplay(int MenuCols, int MenuRows, const ConfigStruct* Config,
                    const ConfigSaveStruct* Save) {
   if (Config == nullptr || Save == nullptr) return;
   std::string Screen = ComposeDisplay(MenuCols, MenuRows, *Config, *Save);
-  AppendKeptErrorLines(&Screen);
+  AppendKeptErrorLines(&Screen, *Config);
   // One write, so a slow console shows whole frames.
   Platform.WriteOutput(Screen.data(), Screen.size());
 }

@@ -27,6 +27,7 @@
 #include "pins/Pins.h"
 #include "platform/Platform.h"
 #include "state/Globals.h"
+#include "vt100/ConsolePalette.h"
 #include "vt100/VT100.h"
 
 namespace {
@@ -164,6 +165,8 @@ void Shutdown(const TerminalState& Terminal) {
   ClearOutSwitch(ThisConfig.GPIO_LCD);
   ReleasePins();
   ReleaseConfigTexts();
+  RestoreConsolePalette();
+  // The reset also shows the cursor again.
   WriteFormatted("%cc", Esc);
   RestoreTerminal(Terminal);
 }
@@ -272,6 +275,9 @@ int RunHarrowlight(int argc, char** argv) {
   WriteFormatted("%cc", Esc);
   WriteFormatted("%c[?7l", Esc);
   WriteFormatted("%c[?1h", Esc);
+  // No cursor blinking over the status line while the camera runs.
+  WriteFormatted("%c[?25l", Esc);
+  if (ThisConfig.ConsolePalette != 0) (void)UseReadablePalette();
   GetSizeVT100(&DisplayWidth, &DisplayHeight);
   Rows = MenuRowsFor(DisplayHeight, ThisConfig.BorderTop, ThisConfig.ItemHeight);
 

@@ -65,6 +65,9 @@ struct ConfigStruct {
   char GpioChip[TextSize];
   // Free space (MiB) a capture folder must have before a capture runs; 0 or less: no check.
   int CaptureMinFreeMiB;
+  // "CONSOLE_PALETTE": non-zero (the default) sets the readable palette on a Linux virtual
+  // console for the run; 0 leaves the console's colours alone.
+  int ConsolePalette;
 };
 
 // The saved state: 70 signed 32-bit integers, stored whole in CONFIG.DAT.

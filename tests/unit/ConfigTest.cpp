@@ -57,6 +57,7 @@ TEST_F(ReadConfigTest, MissingFileReportsItAndKeepsDefaults) {
   EXPECT_EQ(world().Output, "Failed to open file: " + Missing + "\n");
   EXPECT_EQ(ThisConfig.ItemHeight, 0);
   EXPECT_EQ(ThisConfig.CaptureMinFreeMiB, 16);
+  EXPECT_EQ(ThisConfig.ConsolePalette, 1);
   EXPECT_EQ(ThisConfigSave.ID, 1);
   EXPECT_EQ(ThisConfigSave.SleepPeriod, 1);
   EXPECT_EQ(ThisConfigSave.MenuItemPos, 1);
@@ -126,7 +127,8 @@ TEST_F(ReadConfigTest, EveryTextKeyFillsItsOwnField) {
 TEST_F(ReadConfigTest, NumbersAreReadLikeAtoiAndSaturate) {
   Read(
       "BORDER_TOP=12abc\nBORDER_LEFT=abc\nITEM_WIDTH=-3\nITEM_HEIGHT=+4\n"
-      "GPIO_LED=99999999999\nGPIO_LCD=-99999999999\nID_START=1000\nCAPTURE_MIN_FREE_MB=0\n");
+      "GPIO_LED=99999999999\nGPIO_LCD=-99999999999\nID_START=1000\nCAPTURE_MIN_FREE_MB=0\n"
+      "CONSOLE_PALETTE=0\n");
   EXPECT_EQ(ThisConfig.BorderTop, 12);
   EXPECT_EQ(ThisConfig.BorderLeft, 0);
   EXPECT_EQ(ThisConfig.ItemWidth, -3);
@@ -135,6 +137,7 @@ TEST_F(ReadConfigTest, NumbersAreReadLikeAtoiAndSaturate) {
   EXPECT_EQ(ThisConfig.GPIO_LCD, INT_MIN);
   EXPECT_EQ(ThisConfigSave.ID, 1000);
   EXPECT_EQ(ThisConfig.CaptureMinFreeMiB, 0);
+  EXPECT_EQ(ThisConfig.ConsolePalette, 0);
 }
 
 TEST_F(ReadConfigTest, OverLongLineIsReadInPiecesAndTextIsCutToFit) {

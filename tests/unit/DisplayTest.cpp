@@ -1,5 +1,6 @@
 // Screen drawing: whole redraws of the menu screen and the playback list, byte for byte,
 // and the error line.
+#include <algorithm>
 #include <climits>
 #include <string>
 
@@ -429,13 +430,16 @@ TEST_F(DisplayTest, ErrorLineIsBoldWhiteOnRedBetweenSaveAndRestore) {
             "8");
   EXPECT_EQ(WriteCount, 1);
 
-  // Redraws show it again on line 1, in the same single write, until it is dismissed; a
-  // message that repeats takes no second line.
+  // Redraws show it again from line 1 in the menu's columns, wrapped to ITEM_WIDTH, in the
+  // same single write, until it is dismissed; a message that repeats takes no second line.
   DisplayError("Failed to start timer.");
   const std::string Plain = ComposeDisplay(1, 4, ThisConfig, ThisConfigSave);
   EXPECT_EQ(Draw(4), Plain +
-                         "\x1b[1;1f\x1b"
-                         "7\x1b[1m\x1b[37m\x1b[41mFailed to start timer.  \n\x1b"
+                         "\x1b[1;2f\x1b"
+                         "7\x1b[1m\x1b[37m\x1b[41mFailed to start         \n\x1b"
+                         "8"
+                         "\x1b[2;2f\x1b"
+                         "7\x1b[1m\x1b[37m\x1b[41mtimer.                  \n\x1b"
                          "8\x1b[H");
   EXPECT_EQ(WriteCount, 1);
   DismissErrorLines();
@@ -445,6 +449,79 @@ TEST_F(DisplayTest, ErrorLineIsBoldWhiteOnRedBetweenSaveAndRestore) {
   world().Output.clear();
   DisplayError("Card full.");
   EXPECT_NE(world().Output.find("Card full.\n"), std::string::npos);
+}
+
+// Where the error lines go: the cells each one writes, as (line, first column, text).
+struct ErrorCell {
+  int Line;
+  int Column;
+  std::string Text;
+};
+std::vector<ErrorCell> ErrorLinesIn(const std::string& Screen) {
+  std::vector<ErrorCell> Cells;
+  const std::string Opening =
+      "\x1b"
+      "7\x1b[1m\x1b[37m\x1b[41m";
+  for (std::size_t At = Screen.find(Opening); At != std::string::npos;
+       At = Screen.find(Opening, At + 1)) {
+    const std::size_t Move = Screen.rfind("\x1b[", At - 1);
+    ErrorCell Cell{std::atoi(Screen.c_str() + Move + 2), 0, ""};
+    Cell.Column = std::atoi(Screen.c_str() + Screen.find(';', Move) + 1);
+    const std::size_t Text = At + Opening.size();
+    Cell.Text = Screen.substr(Text, Screen.find('\n', Text) - Text);
+    Cells.push_back(Cell);
+  }
+  return Cells;
+}
+
+// The sample layouts of the three LCD sizes (8x16 font): the menu in columns 1 to
+// ITEM_WIDTH, the small preview window from the next column on. Every error line stays in
+// the menu's columns, whole words where they fit, and nothing is lost but what falls
+// below the last line but one.
+TEST_F(DisplayTest, ErrorLinesStayInTheMenuColumnsLeftOfThePreview) {
+  struct Size {
+    int Width, Height, ItemWidth;
+  };
+  const std::string Long = "Failed to open file: /var/lib/harrowlight/DCIM/IMG_20240305_1.jpg";
+  for (const Size& Lcd : {Size{40, 15, 20}, Size{60, 20, 30}, Size{100, 30, 40}}) {
+    DisplayWidth = Lcd.Width;
+    DisplayHeight = Lcd.Height;
+    ThisConfig.BorderLeft = 1;
+    ThisConfig.ItemWidth = Lcd.ItemWidth;
+    DismissErrorLines();
+    KeepErrorLine("Failed to open memory");
+    KeepErrorLine(Long.c_str());
+    const std::vector<ErrorCell> Cells = ErrorLinesIn(Draw(6));
+    std::string Shown;
+    for (std::size_t Index = 0; Index < Cells.size(); ++Index) {
+      EXPECT_EQ(Cells[Index].Line, static_cast<int>(Index) + 1);
+      EXPECT_EQ(Cells[Index].Column, 1);
+      const std::string& Text = Cells[Index].Text;
+      EXPECT_LE(Text.find_last_not_of(' ') + 1, static_cast<std::size_t>(Lcd.ItemWidth)) << Text;
+      Shown += Text;
+    }
+    std::string Wanted = "Failed to open memory" + Long;
+    for (std::string* Text : {&Shown, &Wanted}) {
+      Text->erase(std::remove(Text->begin(), Text->end(), ' '), Text->end());
+    }
+    EXPECT_EQ(Shown, Wanted) << Lcd.Width << " columns";
+    const std::string First = Cells.front().Text;
+    EXPECT_EQ(First.substr(0, First.find_last_not_of(' ') + 1),
+              Lcd.ItemWidth < 21 ? "Failed to open" : "Failed to open memory");
+  }
+  // A word wider than the menu is cut at its width, never inside a UTF-8 character, and no
+  // line reaches the last screen line.
+  DisplayHeight = 4;
+  ThisConfig.ItemWidth = 20;
+  DismissErrorLines();
+  KeepErrorLine("Failed to open memory");
+  KeepErrorLine(
+      "x\xc3\xa9\xc3\xa9\xc3\xa9\xc3\xa9\xc3\xa9\xc3\xa9\xc3\xa9\xc3\xa9\xc3\xa9\xc3\xa9\xc3\xa9 "
+      "and more");
+  const std::vector<ErrorCell> Cells = ErrorLinesIn(Draw(6));
+  ASSERT_EQ(Cells.size(), 3u);
+  EXPECT_EQ(Cells[2].Text.substr(0, 20),
+            "x\xc3\xa9\xc3\xa9\xc3\xa9\xc3\xa9\xc3\xa9\xc3\xa9\xc3\xa9\xc3\xa9\xc3\xa9 ");
 }
 
 }  // namespace
