@@ -1,5 +1,5 @@
-# Installation and .deb packages: the program in PREFIX/lib/harrowlight, its configuration
-# (a conffile) in /etc/harrowlight, its run directory with the state and the captures in
+# Installation and .deb packages: the program in PREFIX/lib/harrowlight, its configurations
+# (conffiles, one for each set of camera tools) in /etc/harrowlight, its run directory with the state and the captures in
 # /var/lib/harrowlight, the console service, its system user and the run directory's setup.
 # packaging/InstallLayout.cmake does the work at install time, so that the prefix given to
 # `cmake --install --prefix` is the one the installed files name.

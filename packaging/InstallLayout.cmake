@@ -57,13 +57,33 @@ endif()
 file(INSTALL "${_packaging}/console" DESTINATION "${LIB_DIR}" FILE_PERMISSIONS ${_program})
 file(INSTALL "${_packaging}/power-off" DESTINATION "${LIB_DIR}" FILE_PERMISSIONS ${_program})
 
-harrowlight_sample(Harrowlight.ini Harrowlight.ini)
+harrowlight_sample(Harrowlight.ini Harrowlight-legacy.ini)
 harrowlight_sample(Harrowlight-rpicam.ini Harrowlight-rpicam.ini)
-file(INSTALL "${_work}/Harrowlight.ini" "${_work}/Harrowlight-rpicam.ini" DESTINATION "${SHARE_DIR}"
-     FILE_PERMISSIONS ${_data})
-# The configuration: a package's conffile; a later `cmake --install` keeps the one there.
-if(NOT EXISTS "$ENV{DESTDIR}${CONFIG_DIR}/Harrowlight.ini")
-  file(INSTALL "${_work}/Harrowlight.ini" DESTINATION "${CONFIG_DIR}" FILE_PERMISSIONS ${_data})
+file(INSTALL "${_work}/Harrowlight-legacy.ini" "${_work}/Harrowlight-rpicam.ini"
+     DESTINATION "${SHARE_DIR}" FILE_PERMISSIONS ${_data})
+file(GLOB _layouts "${HARROWLIGHT_SOURCE_DIR}/config/lcd/*.ini")
+file(INSTALL ${_layouts} DESTINATION "${SHARE_DIR}/lcd" FILE_PERMISSIONS ${_data})
+# The configurations, one for each set of camera tools: the package's conffiles, so an
+# upgrade keeps the owner's edits; a later `cmake --install` keeps the ones there.
+foreach(_tools legacy rpicam)
+  if(NOT EXISTS "$ENV{DESTDIR}${CONFIG_DIR}/Harrowlight-${_tools}.ini")
+    file(INSTALL "${_work}/Harrowlight-${_tools}.ini" DESTINATION "${CONFIG_DIR}"
+         FILE_PERMISSIONS ${_data})
+  endif()
+endforeach()
+# Harrowlight.ini, the name the program reads, links to the one for the tools this system
+# has: the package's postinst makes the link on the first installation; a plain
+# installation on this machine makes it here. An existing one, link or file, stays.
+set(_config "${CONFIG_DIR}/Harrowlight.ini")
+if("$ENV{DESTDIR}" STREQUAL "" AND NOT EXISTS "${_config}" AND NOT IS_SYMLINK "${_config}")
+  find_program(_harrowlight_rpicam rpicam-still)
+  find_program(_harrowlight_raspistill raspistill PATHS /opt/vc/bin)
+  set(_tools rpicam)
+  if(NOT _harrowlight_rpicam AND _harrowlight_raspistill)
+    set(_tools legacy)
+  endif()
+  file(CREATE_LINK "Harrowlight-${_tools}.ini" "${_config}" SYMBOLIC)
+  message(STATUS "Configuration: ${_config} -> Harrowlight-${_tools}.ini")
 endif()
 
 harrowlight_install_filled("${_packaging}/harrowlight.service.in" "${_systemlib}/systemd/system"
