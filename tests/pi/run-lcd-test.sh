@@ -7,8 +7,8 @@
 # measures the colours of every kind of line the camera draws: first with
 # CONSOLE_PALETTE=0 (the console's own palette), then with the readable palette, where
 # each pair must reach 4.5:1 (WCAG 2). It checks that no cursor shows while the camera runs
-# and that the login prompt looks, pixel for pixel, after each run as before it, cursor
-# and colours alike; and that the layouts of both samples of the size fit the screen
+# and that the login prompt looks, pixel for pixel, after each run (ended by OFF, and once
+# by SIGTERM) as before it, cursor and colours alike; and that the layouts of both samples of the size fit the screen
 # beside the small preview window.
 #
 # Usage: run-lcd-test.sh PROGRAM STANDINS CACHEDIR [SHOTDIR]
@@ -137,11 +137,15 @@ dump_until() {
   done
 }
 runs_ended() { [ "$(grep -ac 'CONSOLE-TEST: camera exited' "$Log")" -ge "$1" ]; }
+runs_started() { [ "$(grep -ac 'CONSOLE-TEST: starting camera' "$Log")" -ge "$1" ]; }
 cursor_on_prompt() { [ "$(Screen cell "$1" $CellWidth $CellHeight 1 20)" = 2 ]; }
 menu_pairs() { Screen pairs "$1" $CellWidth $CellHeight "${MenuLines[@]}"; }
+# The status line, and no cursor on its first (blank) cell.
 status_pairs() {
-  Screen pairs "$1" $CellWidth $CellHeight "status:1:1:$ItemWidth" &&
-    [ "$(Screen cell "$1" $CellWidth $CellHeight 1 1)" = 1 ]
+  local Home
+  Screen pairs "$1" $CellWidth $CellHeight "status:1:1:$ItemWidth" || return 1
+  Home=$(Screen cell "$1" $CellWidth $CellHeight 1 1)
+  [ "$Home" = 1 ] || { echo "a cursor on the first cell ($Home colours there)"; return 1; }
 }
 same_as_first_prompt() { cmp -s "$Work/prompt.ppm" "$1"; }
 
@@ -202,14 +206,13 @@ for Size in $Sizes; do
   dump_until prompt cursor_on_prompt || exit 1
 
   for Palette in 0 1; do
-    [ $Palette = 0 ] || prompt_again "before run 1"
+    [ $Palette = 0 ] || prompt_again "before run $Palette"
     monitor_command "sendkey ret"
     wait_for "the camera" log_has "CONSOLE-TEST: starting camera with CONSOLE_PALETTE=$Palette" ||
       exit 1
     dump_until "menu-$Palette" menu_pairs || exit 1
     press right "ISO 100 " # the report is read: the status line shows
-    dump_until "status-$Palette" status_pairs ||
-      fail "$Size: the status line, or a cursor over it, with CONSOLE_PALETTE=$Palette"
+    dump_until "status-$Palette" status_pairs || exit 1
     note "$Size, CONSOLE_PALETTE=$Palette (foreground, background, contrast):"
     cat "$Work/menu-$Palette.txt" "$Work/status-$Palette.txt" | sed 's/^/    /'
     if [ $Palette = 1 ]; then
@@ -234,6 +237,15 @@ for Size in $Sizes; do
     [ "$(grep -ac 'CONSOLE-TEST: camera exited status=0' "$Log")" = $((Palette + 1)) ] ||
       fail "$Size: the camera did not end with status 0"
   done
+  # A third run, ended by SIGTERM once the highlight has moved on.
+  prompt_again "before run 2"
+  monitor_command "sendkey ret"
+  wait_for "the camera" runs_started 3 || exit 1
+  dump_until "menu-2" menu_pairs || exit 1
+  press down "VIDEO LENGTH 10 S "
+  wait_for "the camera to end on SIGTERM" runs_ended 3 || exit 1
+  [ "$(grep -ac 'CONSOLE-TEST: camera exited status=0' "$Log")" = 3 ] ||
+    fail "$Size: the camera did not end with status 0 on SIGTERM"
   prompt_again "after the runs"
   monitor_command quit || true
   stop_qemu
