@@ -40,8 +40,10 @@ for row in "${rows[@]}"; do
   settle
   key Space
   if [ -n "$message" ]; then
-    # The whole top line is rewritten: nothing of the status line is left beside it.
-    expect_row 1 "$message"
+    wait_until "the error line to read '$message'" message_shows "$message"
+    # The whole top line is rewritten: nothing of the status line is left beside the first
+    # of the message's lines in the menu's 20 columns.
+    expect_row 1 "$(fold -s -w 20 <<<"$message" | head -n1 | sed 's/ *$//')"
     settle
     [ "$(log_count ' -o ')" -eq 0 ] || fail "$message: a capture command ran"
     [ "$(standin_count raspistill)" -eq 1 ] || fail "$message: the preview is not running"

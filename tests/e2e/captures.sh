@@ -80,7 +80,7 @@ for row in "${refusal_rows[@]}"; do
       ;;
   esac
   space_in_preview
-  wait_until "the error line to read '$message'" screen_shows "$message"
+  wait_until "the error line to read '$message'" message_shows "$message"
   settle
   [ "$(log_count ' -o ')" -eq 0 ] || fail "$what: a capture command ran"
   [ "$(log_count "$preview")" -eq 1 ] || fail "$what: the preview was stopped or restarted"
@@ -89,7 +89,7 @@ for row in "${refusal_rows[@]}"; do
   [ ! -e "$RUN_DIR/CONFIG.DAT" ] || fail "$what: the state was saved though nothing changed"
   key Down
   expect_row 11 EXPOSURE
-  ! screen_shows "$message" || fail "$what: the message outlived the next key"
+  ! message_shows "$message" || fail "$what: the message outlived the next key"
   stop_run
   [ "$(state_word 0)" -eq 1 ] || fail "$what: capture number $(state_word 0) saved, expected 1"
 done

@@ -144,8 +144,9 @@ case_check() {
   # Four descriptors: the standard three and one for the configuration file, none left
   # for the process check's pipe.
   HL_COMMAND='(ulimit -n 4; exec ./harrowlight) <&0' start_in_tmux 80 24
-  # Line 1 keeps the start-up report that no GPIO page was found; this one comes below it.
-  wait_until "the error line" row_has 2 "Cannot check the camera tools."
+  # Lines 1-2 keep the start-up report that no GPIO page was found; this one comes below it.
+  wait_until "the error line" row_has 3 "Cannot check the"
+  row_has 4 "camera tools." || fail "the report is not wrapped: '$(screen_row 4)'"
   # Four watchdog periods.
   sleep 3.3
   [ "$(log_count '^raspistill ')" -eq 0 ] || fail "a preview was started: $(cat "$STANDIN_LOG")"

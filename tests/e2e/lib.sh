@@ -278,6 +278,8 @@ row_is() { [ "$(screen_row "$1")" = "$2" ]; }
 # screen_shows TEXT: the pane shows TEXT somewhere.
 screen_shows() { screen_text | grep -qF -- "$1"; }
 row_has() { screen_row "$1" | grep -qF -- "$2"; }
+# message_shows TEXT: the screen holds TEXT, perhaps wrapped over rows (error lines are).
+message_shows() { screen_text | tr -s ' \n' '  ' | grep -qF -- "$1"; }
 
 # expect_row N TEXT: waits until row N reads exactly TEXT (trailing blanks dropped).
 expect_row() { wait_until "row $1 to read '$2'" row_is "$1" "$2"; }

@@ -16,8 +16,10 @@ highlight=$'\e\\[([0-9]+;)*43(;[0-9]+)*m'
 check_first_screen() {
   local height=$1 top=$2 row
   expect_row "$top" "RESOLUTION"
-  # No GPIO here: the report stands on the error line, over the status line, until a key.
-  expect_row 1 "Failed to open memory"
+  # No GPIO here: the report stands on the error lines, over the status line, wrapped in
+  # the menu's 20 columns, until a key.
+  expect_row 1 "Failed to open"
+  expect_row 2 "memory"
   screen_row_styled 1 | grep -qE $'\e\\[([0-9]+;)*41(;[0-9]+)*m' || fail "row 1 not on red"
   # Item labels are centred in the 20 columns of a cell.
   expect_row $((top + 1)) "      640x480"
@@ -30,7 +32,7 @@ check_first_screen() {
   expect_row $((top + 8)) "POWER"
   expect_row $((top + 9)) "     HIDE MENU"
   # Nothing above the first menu, nothing after the last.
-  for row in $(seq 2 $((top - 1))) $(seq $((top + 10)) $((height - 2))) "$height"; do
+  for row in $(seq 3 $((top - 1))) $(seq $((top + 10)) $((height - 2))) "$height"; do
     row_is "$row" "" || fail "row $row of $height not blank: '$(screen_row "$row")'"
   done
   screen_row $((height - 1)) | grep -qE "$clock" ||

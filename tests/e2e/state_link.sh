@@ -64,7 +64,7 @@ wait_log '^raspistill .* -p 480' 1
 settle
 key Space
 wait_log ' -o .*_000042\.jpg' 1
-wait_until "the error line" screen_shows "Failed to open file: CONFIG.DAT"
+wait_until "the error line" message_shows "Failed to open file: CONFIG.DAT"
 kill -TERM "$PROGRAM_PID"
 wait_for_exit
 [ "$(exit_status)" -eq 0 ] || fail "exit status $(exit_status)"

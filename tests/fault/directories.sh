@@ -93,7 +93,7 @@ config_set DIRECTORY "$missing/"
 start_in_tmux 80 24
 wait_log '^raspistill .* -p ' 1
 key Space
-wait_until "the error line" screen_shows "Capture folder missing."
+wait_until "the error line" message_shows "Capture folder missing."
 settle
 program_running || fail "the program ended"
 [ ! -e "$RUN_DIR/missing" ] || fail "the capture created the missing directory"
