@@ -10,7 +10,7 @@
 namespace {
 
 struct ColourValue {
-  int Colour;
+  std::size_t Colour;
   unsigned char Red;
   unsigned char Green;
   unsigned char Blue;
@@ -39,7 +39,7 @@ bool PaletteKept = false;
 ConsoleColourMap ReadablePaletteOver(const ConsoleColourMap& Found) {
   ConsoleColourMap Readable = Found;
   for (const ColourValue& Value : ReadableColours) {
-    const auto At = static_cast<std::size_t>(3 * Value.Colour);
+    const std::size_t At = 3 * Value.Colour;
     Readable[At] = Value.Red;
     Readable[At + 1] = Value.Green;
     Readable[At + 2] = Value.Blue;

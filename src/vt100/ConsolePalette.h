@@ -5,8 +5,9 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 
-constexpr int ConsoleColours = 16;
+constexpr std::size_t ConsoleColours = 16;
 // Red, green and blue (0-255) of each colour in the order of the SGR colour numbers: 0
 // black, 1 red, 2 green, 3 yellow, 4 blue, 5 magenta, 6 cyan, 7 white, then the bright
 // (bold) ones 8-15. This is the layout of the kernel's GIO_CMAP and PIO_CMAP.
