@@ -55,7 +55,7 @@ log "a missing camera tool is named; nothing the shell says reaches the screen"
 config_set PREVIEW 'rpicam-hello -t 0 &'
 start_in_tmux 80 24
 tmux_cmd pipe-pane -t hl "cat >>'$RUN_DIR/pane.out'"
-wait_until "the tool to be named" screen_shows "Camera tool not found: rpicam-hello."
+wait_until "the tool to be named" message_shows "Camera tool not found: rpicam-hello."
 sleep 2 # two watchdog periods, each running the preview command
 ! grep -aq ': not found' "$RUN_DIR/pane.out" || fail "the shell wrote on the screen"
 kill -TERM "$PROGRAM_PID"
