@@ -1,0 +1,582 @@
+# The one helper library of the system tests and benchmarks (tests/e2e, tests/fault,
+# tests/pi, tests/system, bench). Sourced first; then the script calls setup_run.
+#
+# - Isolation: sourcing re-runs the script in a process-id namespace of its own with its
+#   own /proc (the program lists and kills camera tools by name, machine-wide), unless
+#   HARNESS_SHARED_PIDS=1 or the system cannot (not root); setup_run gives it a private
+#   run directory and tmux socket directory, both removed at the end.
+# - Starting the program: in a tmux pane (launch_in_tmux, start_in_tmux,
+#   start_script_in_tmux, new_pane), on a pipe (HL_COMMAND), or on an emulated machine's
+#   console (start_qemu and the monitor helpers).
+# - Waiting: wait_until DESCRIPTION COMMAND..., bounded by HARNESS_WAIT seconds and the
+#   script's time limit; a failure shows the screen it saw, read by the function named in
+#   SCREEN_READER (default tmux_screen: the pane), and the files named in SHOW_FILES.
+# - Keys: key NAME... through the function named in KEY_SENDER (default tmux_keys).
+# - The stand-in camera tools' log (STANDIN_LOG), CONFIG.DAT and the simulated GPIO page.
+# - Reporting: log, fail (ends the script with FAIL and what it saw), PASS on a clean end.
+# shellcheck shell=bash disable=SC2034 # pins, words and settings are for the scripts
+
+set -euo pipefail
+
+if [ -z "${HARNESS_ISOLATED:-}" ] && [ -z "${HARNESS_SHARED_PIDS:-}" ] &&
+  unshare --pid --fork --mount-proc --kill-child true 2>/dev/null; then
+  export HARNESS_ISOLATED=1
+  exec unshare --pid --fork --mount-proc --kill-child bash "$0" "$@"
+fi
+
+HARNESS_LIB=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+TESTS_DIR=$(dirname "$HARNESS_LIB")
+# Upper bound of each wait; a slow machine only makes a passing test slower.
+HARNESS_WAIT=${HARNESS_WAIT:-15}
+# Seconds into the script after which every wait fails (0: none). CTest sets it a little
+# under its own timeout, so a run that hangs still reports what it waited for.
+HARNESS_LIMIT=${HARROWLIGHT_TEST_LIMIT:-0}
+SCREEN_READER=${SCREEN_READER:-tmux_screen}
+KEY_SENDER=${KEY_SENDER:-tmux_keys}
+NAME="test"
+RUN_DIR=""
+STANDIN_LOG=""
+TMUX_SOCKET=""
+TMUX_STARTS=0
+# A process whose end fails every wait at once (the pane's shell, QEMU); with
+# PANE_RUNS_PROGRAM=1 the pane runs the program itself and records its exit status.
+WATCH_PID=""
+PANE_RUNS_PROGRAM=0
+PROGRAM_PID=""
+BACKGROUND_PIDS=()
+SHOW_FILES=()
+# Functions run at the end, before the run directory goes.
+CLEANUP_HOOKS=()
+
+# Pins of tests/e2e/test.ini and words of the simulated GPIO page.
+PIN_UP=17 PIN_LEFT=22 PIN_RIGHT=23 PIN_DOWN=27 PIN_ENTER=24 PIN_SPACE=25 PIN_LED=18 PIN_LCD=12
+WORD_GPSET0=7 WORD_GPCLR0=10 WORD_GPLEV0=13
+
+log() { echo "[$NAME] $*"; }
+
+# fail MESSAGE: ends the script with status 1 after showing the screen and the files.
+fail() {
+  echo "[$NAME] FAIL: $*" >&2
+  local screen file
+  if screen=$(screen_text 2>/dev/null) && [ -n "$screen" ]; then
+    printf -- '--- screen ---\n%s\n' "$screen" >&2
+  fi
+  for file in "${SHOW_FILES[@]}"; do
+    [ -s "$file" ] && printf -- '--- %s ---\n' "${file##*/}" >&2 && tail -n 40 "$file" >&2
+  done
+  exit 1
+}
+
+# require_tools TOOL...: skips the test (status 77) when a tool is missing.
+require_tools() {
+  local tool
+  for tool in "$@"; do
+    command -v "$tool" >/dev/null || { log "SKIP: $tool is missing (scripts/install-deps)"; exit 77; }
+  done
+}
+
+# setup_run NAME [HARROWLIGHT SIMGPIO STANDIN_DIR]: the run directory (RUN_DIR, with a
+# capture folder), the private tmux socket directory, the traps; with the programs also
+# HL_BIN, HL_SIMGPIO_BIN and HL_STANDINS, checked.
+setup_run() {
+  NAME=$1
+  if [ $# -ge 4 ]; then
+    HL_BIN=$(realpath "$2") HL_SIMGPIO_BIN=$(realpath "$3") HL_STANDINS=$(realpath "$4")
+    local f
+    for f in "$HL_BIN" "$HL_SIMGPIO_BIN" "$HL_STANDINS"/{raspistill,raspivid,omxplayer.bin,omxplayer}; do
+      [ -x "$f" ] || fail "missing program $f (build everything first)"
+    done
+  fi
+  require_tools tmux
+  RUN_DIR=$(mktemp -d "${TMPDIR:-/tmp}/harrowlight-$NAME.XXXXXX")
+  STANDIN_LOG=$RUN_DIR/standin.log
+  SHOW_FILES=("$RUN_DIR/exit.status" "$RUN_DIR/pane.err" "$STANDIN_LOG")
+  mkdir "$RUN_DIR/captures"
+  # tmux keeps its sockets in this run's own directory, so no other run on the machine
+  # (whose namespace may give it the same process ids) can reach its server.
+  export TMUX_TMPDIR=$RUN_DIR/tmux
+  mkdir -m 700 "$TMUX_TMPDIR"
+  trap end_run EXIT
+  trap 'exit 129' HUP
+  trap 'exit 130' INT
+  trap 'exit 141' PIPE
+  trap 'exit 143' TERM
+}
+
+end_run() {
+  local status=$? pid hook
+  set +e
+  trap '' PIPE
+  for hook in "${CLEANUP_HOOKS[@]}"; do "$hook"; done
+  stop_tmux
+  for pid in "${BACKGROUND_PIDS[@]}"; do kill -9 "$pid" 2>/dev/null; done
+  kill_our_standins
+  [ "$status" -ne 0 ] || log "PASS"
+  if [ "$status" -eq 0 ] || [ -z "${HARNESS_KEEP:-}" ]; then
+    rm -rf "$RUN_DIR"
+  else
+    echo "[$NAME] run directory kept: $RUN_DIR" >&2
+  fi
+  exit "$status"
+}
+
+# install_program production|simgpio [INI]: the program as ./harrowlight with INI (default
+# tests/e2e/test.ini) pointed at the run's capture folder; the simulated build also gets a
+# fresh gpio.sim: all words zero but GPLEV0, all ones (no button pressed).
+install_program() {
+  case $1 in
+    production) cp "$HL_BIN" "$RUN_DIR/harrowlight" ;;
+    simgpio)
+      cp "$HL_SIMGPIO_BIN" "$RUN_DIR/harrowlight"
+      head -c 4096 /dev/zero >"$RUN_DIR/gpio.sim"
+      gpio_write_word "$WORD_GPLEV0" 4294967295
+      ;;
+    *) fail "install_program: unknown kind $1" ;;
+  esac
+  sed "s|@CAPTURES@|$RUN_DIR/captures|" "${2:-$TESTS_DIR/e2e/test.ini}" >"$RUN_DIR/Harrowlight.ini"
+}
+
+# config_set KEY VALUE: replaces the key's line of the run's configuration.
+config_set() {
+  local file=$RUN_DIR/Harrowlight.ini
+  grep -v "^$1=" "$file" >"$file.new" || true
+  printf '%s=%s\n' "$1" "$2" >>"$file.new"
+  mv "$file.new" "$file"
+}
+
+# ---------------------------------------------------------------------------------------
+# Waiting
+
+# wait_until DESCRIPTION COMMAND...: polls COMMAND until it succeeds. Fails when it has not
+# within HARNESS_WAIT seconds or the script's time limit, and at once when WATCH_PID ends
+# or the program in the pane ends (unless it had already ended when the wait began).
+wait_until() {
+  local what=$1 deadline=$((SECONDS + HARNESS_WAIT)) ended_before=0
+  shift
+  if [ "$HARNESS_LIMIT" -gt 0 ] && [ "$deadline" -gt "$HARNESS_LIMIT" ]; then
+    deadline=$HARNESS_LIMIT
+  fi
+  if pane_program_ended; then ended_before=1; fi
+  until "$@"; do
+    if [ -n "$WATCH_PID" ] && process_gone "$WATCH_PID"; then
+      fail "the terminal or machine is gone while waiting for: $what"
+    fi
+    if [ "$ended_before" -eq 0 ] && pane_program_ended; then
+      # The program may have done what was awaited just before it ended.
+      "$@" && return 0
+      fail "the program ended while waiting for: $what"
+    fi
+    [ "$SECONDS" -lt "$deadline" ] || fail "timed out after ${SECONDS}s waiting for: $what"
+    sleep 0.1
+  done
+}
+
+# wait_until_long SECONDS DESCRIPTION COMMAND...: the same with another bound.
+wait_until_long() {
+  local HARNESS_WAIT=$1
+  shift
+  wait_until "$@"
+}
+
+# process_gone PID: the process has ended (collected or not).
+process_gone() {
+  local state=Z
+  read -r _ _ state _ 2>/dev/null <"/proc/$1/stat" || state=Z
+  [ "$state" = Z ]
+}
+
+# ---------------------------------------------------------------------------------------
+# The screen and the keys
+
+# The screen as text, one line per row (row 1 first), trailing blanks dropped: whatever
+# the function named in SCREEN_READER prints.
+screen_text() { "$SCREEN_READER"; }
+screen_row() { screen_text | sed -n "${1}p"; }
+row_reads() { [ "$(screen_row "$1")" = "$2" ]; }
+row_has() { screen_row "$1" | grep -qF -- "$2"; }
+screen_shows() { screen_text | grep -qF -- "$1"; }
+screen_drawn() { screen_text | grep -q '[^[:space:]]'; }
+
+# expect_row N TEXT: waits until row N reads exactly TEXT.
+expect_row() { wait_until "row $1 to read '$2'" row_reads "$1" "$2"; }
+expect_row_has() { wait_until "row $1 to hold '$2'" row_has "$1" "$2"; }
+
+# key NAME...: the keys through KEY_SENDER (tmux: Up, Down, Left, Right, Enter, Space, or
+# text after -l).
+key() { "$KEY_SENDER" "$@"; }
+
+# Arrows share their first byte and the program damps a byte that repeats in consecutive
+# reads; a pause of a few ticks after each effect keeps every press a separate key.
+settle() { sleep 0.4; }
+
+# press KEY ROW TEXT: sends KEY, waits until row ROW reads TEXT, then settles.
+press() {
+  key "$1"
+  expect_row "$2" "$3"
+  settle
+}
+
+# centred LABEL [WIDTH]: an item line of a WIDTH-column cell (default 20), trailing
+# blanks dropped.
+centred() { printf '%*s%s' $(((${2:-20} - ${#1}) / 2)) '' "$1"; }
+
+# ---------------------------------------------------------------------------------------
+# tmux
+
+tmux_cmd() { tmux -L "$TMUX_SOCKET" -f /dev/null "$@"; }
+tmux_screen() { [ -n "$TMUX_SOCKET" ] && tmux_cmd capture-pane -p -t hl; }
+tmux_keys() { tmux_cmd send-keys -t hl "$@"; }
+# screen_row_styled N: row N of the pane with its colours as escape sequences.
+screen_row_styled() { tmux_cmd capture-pane -p -e -t hl | sed -n "${1}p"; }
+
+# new_pane WIDTH HEIGHT COMMAND: a fresh tmux server whose one pane runs COMMAND.
+new_pane() {
+  # A fresh server per start: a server just told to end may still hold the old socket.
+  TMUX_STARTS=$((TMUX_STARTS + 1))
+  TMUX_SOCKET="hl-$TMUX_STARTS"
+  tmux_cmd new-session -d -s hl -x "$1" -y "$2" "$3"
+  WATCH_PID=$(tmux_cmd display-message -p -t hl '#{pane_pid}')
+}
+
+stop_tmux() {
+  [ -z "$TMUX_SOCKET" ] || tmux_cmd kill-server 2>/dev/null || true
+  TMUX_SOCKET="" WATCH_PID="" PANE_RUNS_PROGRAM=0
+}
+
+# pane_script LINE...: writes pane.sh, which enters the run directory with the stand-ins
+# first on PATH and runs the lines.
+pane_script() {
+  {
+    echo '#!/bin/bash'
+    printf 'cd %q\nexport PATH=%q\n' "$RUN_DIR" "$HL_STANDINS:$PATH"
+    printf 'export HARROWLIGHT_STANDIN_LOG=%q\n' "$STANDIN_LOG"
+    printf '%s\n' "$@"
+  } >"$RUN_DIR/pane.sh"
+  chmod +x "$RUN_DIR/pane.sh"
+}
+
+# launch_in_tmux WIDTH HEIGHT [NAME=VALUE...]: starts ./harrowlight in a pane of the given
+# size with the assignments exported. The pane records the terminal settings before and
+# after (stty.before, stty.after), the program's process id (PROGRAM_PID) and its exit
+# status (exit.status), then stays open. HL_COMMAND, when set, replaces "./harrowlight <&0"
+# (other streams or limits; it must end in the program's own process).
+launch_in_tmux() {
+  local width=$1 height=$2 assignment exports=()
+  shift 2
+  rm -f "$RUN_DIR"/{harrowlight.pid,exit.status,stty.before,stty.after}
+  for assignment in "$@"; do exports+=("export $(printf '%q' "$assignment")"); done
+  # Standard input stays the terminal: an explicit redirection overrides /dev/null.
+  pane_script "${exports[@]}" 'stty -g >stty.before' "${HL_COMMAND:-./harrowlight <&0} &" \
+    'echo $! >harrowlight.pid' 'wait $!' 'echo $? >exit.status' 'stty -g >stty.after' \
+    'exec sleep 3600'
+  new_pane "$width" "$height" "$RUN_DIR/pane.sh"
+  PANE_RUNS_PROGRAM=1
+  wait_until "the program to start" test -s "$RUN_DIR/harrowlight.pid"
+  PROGRAM_PID=$(cat "$RUN_DIR/harrowlight.pid")
+}
+
+# start_in_tmux WIDTH HEIGHT [NAME=VALUE...]: launch_in_tmux, then waits for the first
+# screen. The size query's reply leaves its escape byte as the last key seen, so an arrow
+# read with the first screen would be damped as a repeat: a few key-less ticks pass first.
+start_in_tmux() {
+  launch_in_tmux "$@"
+  wait_until "the first screen" screen_drawn
+  settle
+}
+
+# start_script_in_tmux WIDTH HEIGHT SCRIPT [ARG...]: runs the bash SCRIPT in a new pane as
+# pane.sh does; its errors go to pane.err, and it ends by writing its status to "finished".
+start_script_in_tmux() {
+  local width=$1 height=$2
+  shift 2
+  rm -f "$RUN_DIR/finished"
+  pane_script "$(printf '%q ' bash "$@") 2>pane.err" 'echo $? >finished' 'exec sleep 3600'
+  new_pane "$width" "$height" "$RUN_DIR/pane.sh"
+}
+
+pane_program_ended() { [ "$PANE_RUNS_PROGRAM" -eq 1 ] && [ -s "$RUN_DIR/exit.status" ]; }
+program_running() { kill -0 "$PROGRAM_PID" 2>/dev/null && [ ! -e "$RUN_DIR/exit.status" ]; }
+
+# wait_for_exit: waits for the program in the pane to end; its status is then exit_status.
+wait_for_exit() {
+  wait_until "the program to end" test -s "$RUN_DIR/exit.status"
+  wait_until "the terminal settings to be recorded" test -s "$RUN_DIR/stty.after"
+}
+exit_status() { cat "$RUN_DIR/exit.status"; }
+
+# start_on_terminal: inside a pane, starts ./harrowlight in the background on the pane's
+# terminal and waits (at most 5 s) until its signal handlers are in place. Sets pid.
+start_on_terminal() {
+  ./harrowlight <&0 &
+  pid=$!
+  local i
+  for ((i = 0; i < 500; i++)); do
+    handlers_installed "$pid" && break
+    sleep 0.01
+  done
+}
+
+# handlers_installed PID: the program catches SIGTERM, SIGHUP and SIGINT.
+handlers_installed() {
+  local mask
+  mask=$(awk '/^SigCgt:/ { print $2 }' "/proc/$1/status" 2>/dev/null) || return 1
+  [ -n "$mask" ] && [ $((16#$mask & 16#4003)) -eq $((16#4003)) ]
+}
+
+# ---------------------------------------------------------------------------------------
+# The stand-in camera tools
+
+# log_count PATTERN: lines of the stand-in log matching the extended regular expression.
+log_count() { grep -cE -- "$1" "$STANDIN_LOG" 2>/dev/null || true; }
+log_count_at_least() { [ "$(log_count "$1")" -ge "$2" ]; }
+# wait_log PATTERN COUNT: waits until COUNT log lines match.
+wait_log() { wait_until "$2 stand-in log line(s) matching '$1'" log_count_at_least "$1" "$2"; }
+
+# our_standin_pids NAME: the live stand-ins NAME of this run (their environment names its log).
+our_standin_pids() {
+  local pid
+  for pid in $(ps -C "$1" -o pid= 2>/dev/null); do
+    tr '\0' '\n' 2>/dev/null <"/proc/$pid/environ" |
+      grep -qxF "HARROWLIGHT_STANDIN_LOG=$STANDIN_LOG" && echo "$pid"
+  done
+  return 0
+}
+# our_standin_cmdlines NAME: their argument lists, one a line.
+our_standin_cmdlines() {
+  local pid
+  for pid in $(our_standin_pids "$1"); do tr '\0' ' ' 2>/dev/null <"/proc/$pid/cmdline" && echo; done
+}
+standin_count() { our_standin_pids "$1" | wc -l; }
+standin_count_is() { [ "$(standin_count "$1")" -eq "$2" ]; }
+no_standin_running() { standin_count_is "$1" 0; }
+standin_running() { [ "$(standin_count "$1")" -ge 1 ]; }
+
+kill_our_standins() {
+  [ -n "$STANDIN_LOG" ] || return 0
+  local name pid
+  for name in raspistill raspivid omxplayer.bin; do
+    for pid in $(our_standin_pids "$name"); do kill -9 "$pid" 2>/dev/null || true; done
+  done
+}
+
+# standin_links DIR NAME...: links to the built stand-ins of the given names.
+standin_links() {
+  local dir=$1 name
+  shift
+  mkdir -p "$dir"
+  for name in "$@"; do ln -sf "$HL_STANDINS/$name" "$dir/$name"; done
+}
+
+# tool_dir DIR TOOL...: DIR holds links to the named system tools and nothing else (the
+# pane script itself needs stty and sleep).
+tool_dir() {
+  local dir=$1 tool path
+  shift
+  mkdir -p "$dir"
+  for tool in stty sleep "$@"; do
+    path=$(command -v "$tool") || fail "tool $tool not found"
+    ln -sf "$path" "$dir/$tool"
+  done
+}
+
+# ---------------------------------------------------------------------------------------
+# CONFIG.DAT and gpio.sim
+
+state_size() { stat -c %s "$RUN_DIR/CONFIG.DAT"; }
+# state_word N [FILE]: the signed 32-bit integer N of CONFIG.DAT (0 ID, 1 MenuPos,
+# 2 MenuItemPos, 3-66 MenuSelection, 67 SleepPeriod, 68 Mode, 69 PreviewSize).
+state_word() { od -A n -t d4 -j $(($1 * 4)) -N 4 "${2:-$RUN_DIR/CONFIG.DAT}" | tr -d ' '; }
+state_word_is() { [ -s "$RUN_DIR/CONFIG.DAT" ] && [ "$(state_word "$1")" = "$2" ]; }
+# state_bytes FIRST COUNT: the bytes as two-digit hex, blank-separated.
+state_bytes() { od -A n -t x1 -j "$1" -N "$2" "$RUN_DIR/CONFIG.DAT" | xargs; }
+
+# state_problem FILE: why FILE is not a whole, loadable record; nothing when it is.
+state_problem() {
+  [ -e "$1" ] || { echo "missing"; return; }
+  local size i
+  size=$(stat -c %s "$1")
+  [ "$size" -eq 280 ] || { echo "size $size"; return; }
+  local -a w
+  read -r -a w <<<"$(od -A n -t d4 -v "$1" | xargs)"
+  [ "${w[0]}" -ge 0 ] || echo "ID ${w[0]}"
+  [ "${w[1]}" -ge 0 ] && [ "${w[1]}" -le 63 ] || echo "MenuPos ${w[1]}"
+  for i in 2 $(seq 3 66); do
+    [ "${w[$i]}" -ge 1 ] && [ "${w[$i]}" -le 63 ] || echo "word $i ${w[$i]}"
+  done
+  [ "${w[67]}" -ge 0 ] || echo "SleepPeriod ${w[67]}"
+  [ "${w[68]}" -ge 0 ] && [ "${w[68]}" -le 3 ] || echo "Mode ${w[68]}"
+}
+
+# expect_valid_state [FILE]: fails unless FILE (CONFIG.DAT of the run) is a whole record.
+# shellcheck disable=SC2120 # the file is optional
+expect_valid_state() {
+  local problem
+  problem=$(state_problem "${1:-$RUN_DIR/CONFIG.DAT}")
+  [ -z "$problem" ] || fail "CONFIG.DAT is not a whole record: $problem"
+}
+
+# le32 VALUE...: each VALUE as a little-endian 32-bit word (negative: two's complement).
+le32() {
+  local v
+  for v in "$@"; do
+    v=$((v & 4294967295))
+    # shellcheck disable=SC2059 # the format is the four bytes as octal escapes
+    printf "$(printf '\\%03o' $((v & 255)) $((v >> 8 & 255)) $((v >> 16 & 255)) $((v >> 24)))"
+  done
+}
+
+# write_state FILE ID [SLEEP_PERIOD]: a whole record with capture number ID: menu 0
+# showing item 1, every menu on item 1, sleep period SLEEP_PERIOD (default 1), idle,
+# small preview.
+write_state() {
+  local words=("$2" 0 1)
+  for _ in {1..64}; do words+=(1); done
+  le32 "${words[@]}" "${3:-1}" 0 0 >"$1"
+}
+
+gpio_word() { od -A n -t u4 -j $(($1 * 4)) -N 4 "$RUN_DIR/gpio.sim" | tr -d ' '; }
+gpio_bit_set() { [ $(($(gpio_word "$1") >> $2 & 1)) -eq 1 ]; }
+# gpio_write_word N VALUE: stores VALUE in word N without truncating the file.
+gpio_write_word() { le32 "$2" | dd of="$RUN_DIR/gpio.sim" bs=4 seek="$1" conv=notrunc status=none; }
+
+# press_button PIN ROW TEXT: pulls the button's level low until row ROW reads TEXT, then
+# releases it. Releasing soon after the effect keeps a held button from repeating.
+press_button() {
+  gpio_write_word "$WORD_GPLEV0" $((4294967295 & ~(1 << $1)))
+  wait_until "button on pin $1 to show '$3' on row $2" row_reads "$2" "$3"
+  gpio_write_word "$WORD_GPLEV0" 4294967295
+  settle
+}
+
+# choose_play: from the EXPOSURE menu of test.ini, commits "PLAY" in the EXEC menu, so that
+# Space opens the playback list.
+choose_play() {
+  press Down 11 "EFFECT"
+  press Down 11 "EXEC"
+  press Right 12 "$(centred VIDEO)"
+  press Right 12 "$(centred PLAY)"
+  key Enter
+}
+
+# ---------------------------------------------------------------------------------------
+# Process figures
+
+fd_count() { find "/proc/$1/fd" -mindepth 1 -maxdepth 1 2>/dev/null | wc -l; }
+# proc_kb PID KEY: a kB figure of /proc/PID/status (VmRSS, VmHWM, RssAnon ...).
+proc_kb() { awk -v k="$2:" '$1 == k { print $2 }' "/proc/$1/status" 2>/dev/null || echo 0; }
+rss_kb() { proc_kb "$1" VmRSS; }
+# cpu_ticks PID: "own children" clock ticks (user + system) of /proc/PID/stat; the fields
+# after the name, which may hold blanks, start at the last ")".
+cpu_ticks() { sed 's/.*) //' "/proc/$1/stat" | awk '{ print $12 + $13, $14 + $15 }'; }
+
+# other_children PID: children of PID that are neither camera tools nor the player, ended
+# ones included: what would pile up if the program leaked processes.
+other_children() {
+  # shellcheck disable=SC2009 # pgrep cannot leave out names by a pattern
+  ps -o comm= --ppid "$1" 2>/dev/null | grep -cvE '^(raspistill|raspivid|omxplayer\.bin)$' || true
+}
+
+# steady FUNCTION PID: the smallest of five samples 0.2 s apart, so a shell call that
+# happens to run at one sample does not count.
+steady() {
+  local least="" value
+  for _ in 1 2 3 4 5; do
+    value=$("$1" "$2")
+    value=${value%% *}
+    if [ -z "$least" ] || [ "$value" -lt "$least" ]; then least=$value; fi
+    sleep 0.2
+  done
+  echo "$least"
+}
+
+# random_sleep MAX_MS: sleeps a random time from 0 to MAX_MS milliseconds.
+random_sleep() { sleep "$(printf '0.%03d' $((RANDOM % ($1 + 1))))"; }
+
+# ---------------------------------------------------------------------------------------
+# Emulated machines: a Debian kernel with a busybox initramfs under QEMU
+
+QEMU_PID=""
+MONITOR_PID=""
+
+stop_qemu() {
+  [ -z "$MONITOR_PID" ] || kill "$MONITOR_PID" 2>/dev/null || true
+  [ -z "$QEMU_PID" ] || { kill "$QEMU_PID" 2>/dev/null; wait "$QEMU_PID" 2>/dev/null; } || true
+}
+
+# elapsed START: seconds since START (a date +%s.%N), one decimal.
+elapsed() { awk -v a="$1" -v b="$(date +%s.%N)" 'BEGIN { printf "%.1f", b - a }'; }
+
+# unpack_boot_packages DEBS EXTRACT ARCH FLAVOUR [KERNEL_MEMBER...]: unpacks the kernel
+# package (only the named members, when given) into EXTRACT, busybox-static into
+# EXTRACT/static and busybox into EXTRACT/shell, and sets Kernel to the kernel image.
+unpack_boot_packages() {
+  local debs=$1 extract=$2 arch=$3 flavour=$4 deb partial
+  shift 4
+  mkdir -p "$extract"
+  deb=$(compgen -G "$debs/linux-image-*-${flavour}_*_$arch.deb" | head -n1)
+  if [ $# -eq 0 ]; then
+    dpkg-deb -x "$deb" "$extract"
+  else
+    # Unpacking members means decompressing the whole package: done once, beside it, in a
+    # directory of this run's own that then takes its place (unless another run's did).
+    if [ ! -d "$deb.unpacked" ]; then
+      partial=$(mktemp -d "$deb.XXXXXX")
+      dpkg-deb --fsys-tarfile "$deb" | tar -x -C "$partial" --wildcards "$@"
+      mv -T "$partial" "$deb.unpacked" 2>/dev/null || rm -rf "$partial"
+    fi
+    cp -a "$deb.unpacked/." "$extract"
+  fi
+  dpkg-deb -x "$(compgen -G "$debs/busybox-static_*_$arch.deb" | head -n1)" "$extract/static"
+  dpkg-deb -x "$(compgen -G "$debs/busybox_*_$arch.deb" | head -n1)" "$extract/shell"
+  Kernel=$(compgen -G "$extract/boot/vmlinuz-*-$flavour" | head -n1)
+  if [ -z "$Kernel" ] || [ ! -x "$extract/static/bin/busybox" ] || [ ! -x "$extract/shell/bin/busybox" ]; then
+    fail "kernel or busybox missing from the packages"
+  fi
+}
+
+# initramfs_base ROOT EXTRACT INIT: the directories, the static busybox (init and tools),
+# the dynamic one as /bin/busybox-shell (init links /bin/sh to it) and INIT as /init.
+initramfs_base() {
+  mkdir -p "$1"/{bin,dev,proc,sys,opt/harrowlight,opt/standin}
+  cp "$2/static/bin/busybox" "$1/bin/busybox"
+  cp "$2/shell/bin/busybox" "$1/bin/busybox-shell"
+  cp "$3" "$1/init"
+}
+
+# pack_initramfs ROOT OUTPUT: a gzipped newc archive of ROOT.
+pack_initramfs() { (cd "$1" && find . | LC_ALL=C sort | cpio -o -H newc --quiet | gzip -1 >"$2"); }
+
+# start_qemu SYSTEM MONITOR_SOCKET LOG ARGUMENT...: qemu-system-SYSTEM paused (the
+# monitor's "cont" starts the guest), its monitor on MONITOR_SOCKET, its output in LOG;
+# every wait fails once it ends. open_monitor joins the monitor when the socket is there.
+start_qemu() {
+  local system=$1 socket=$2 qemu_log=$3
+  shift 3
+  "qemu-system-$system" "$@" -monitor "unix:$socket,server,nowait" -no-reboot -S >"$qemu_log" 2>&1 &
+  QEMU_PID=$! WATCH_PID=$!
+  CLEANUP_HOOKS+=(stop_qemu)
+  wait_until "the QEMU monitor" test -S "$socket"
+  coproc MONITOR_LINK { socat - "UNIX-CONNECT:$socket" 2>/dev/null; }
+  # shellcheck disable=SC2154 # set by coproc
+  MONITOR_PID=$MONITOR_LINK_PID
+  exec {MONITOR_IN}>&"${MONITOR_LINK[1]}" {MONITOR_OUT}<&"${MONITOR_LINK[0]}"
+}
+
+monitor_command() { echo "$*" >&"$MONITOR_IN"; }
+
+# read_guest COUNT UNIT ADDRESS: COUNT values of UNIT (b, h or w) of guest physical memory
+# from ADDRESS, as the monitor's "xp" shows them (0x-prefixed hexadecimal); 1 when the
+# monitor does not answer in time.
+read_guest() {
+  local line values=() found deadline=$((SECONDS + HARNESS_WAIT))
+  monitor_command "xp /$1$2x $3"
+  while [ ${#values[@]} -lt "$1" ] && [ $SECONDS -lt $deadline ]; do
+    IFS= read -r -t "$HARNESS_WAIT" line <&"$MONITOR_OUT" || break
+    # Reply lines are "ADDRESS: VALUE ..."; the prompt and the echoed command are not.
+    if [[ ${line//$'\r'/} =~ [0-9a-f]{8,16}:((\ +0x[0-9a-f]+)+) ]]; then
+      read -r -a found <<<"${BASH_REMATCH[1]}"
+      values+=("${found[@]}")
+    fi
+  done
+  [ ${#values[@]} -eq "$1" ] && echo "${values[*]}"
+}
