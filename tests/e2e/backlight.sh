@@ -4,9 +4,9 @@
 # simulated-GPIO build, 30 s on the camera), and the next key
 # lights it again and also acts; with SLEEP OFF no key writes the backlight pin; shutdown
 # switches the LED and then the backlight off.
-# shellcheck source=tests/e2e/lib.sh
-source "$(dirname "$0")/lib.sh"
-e2e_setup backlight "$@"
+# shellcheck source=tests/lib/harness.sh
+source "$(dirname "$0")/../lib/harness.sh"
+setup_run backlight "$@"
 install_program simgpio
 
 start_in_tmux 80 24

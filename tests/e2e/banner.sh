@@ -1,9 +1,9 @@
 #!/bin/bash
 # Any command-line argument, even an empty one, prints exactly one banner line and ends with
 # status 0 without touching the directory: no state file or other file appears.
-# shellcheck source=tests/e2e/lib.sh
-source "$(dirname "$0")/lib.sh"
-e2e_setup banner "$@"
+# shellcheck source=tests/lib/harness.sh
+source "$(dirname "$0")/../lib/harness.sh"
+setup_run banner "$@"
 install_program production
 
 check_banner() {

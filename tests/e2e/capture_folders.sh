@@ -4,9 +4,9 @@
 # run no capture command and leave "REC" off; with the free-space check switched off
 # ("CAPTURE_MIN_FREE_MB=0") the capture runs. The tmpfs is mounted in the run's private
 # mount namespace; where that is not possible the test is skipped (status 77).
-# shellcheck source=tests/e2e/lib.sh
-source "$(dirname "$0")/lib.sh"
-e2e_setup capture_folders "$@"
+# shellcheck source=tests/lib/harness.sh
+source "$(dirname "$0")/../lib/harness.sh"
+setup_run capture_folders "$@"
 
 captures=$RUN_DIR/captures
 preview='^raspistill .* -p 480'
@@ -14,7 +14,7 @@ preview='^raspistill .* -p 480'
 # mount_captures OPTIONS: a fresh 1 MiB tmpfs on the capture folder, or a skip.
 mount_captures() {
   umount "$captures" 2>/dev/null || true
-  if [ -z "${HARROWLIGHT_E2E_ISOLATED:-}" ] ||
+  if [ -z "${HARNESS_ISOLATED:-}" ] ||
     ! mount -t tmpfs -o "size=1m,$1" tmpfs "$captures" 2>/dev/null; then
     echo "[capture_folders] SKIP: no private mount namespace, or mounting a tmpfs is not permitted"
     exit 77

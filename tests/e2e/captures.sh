@@ -4,9 +4,9 @@
 # its unsigned name. A capture into a missing folder, or one whose command would pass 4096
 # characters, runs nothing and leaves "REC" off; the reason stays on the error line until
 # the next key, and the preview runs on.
-# shellcheck source=tests/e2e/lib.sh
-source "$(dirname "$0")/lib.sh"
-e2e_setup captures "$@"
+# shellcheck source=tests/lib/harness.sh
+source "$(dirname "$0")/../lib/harness.sh"
+setup_run captures "$@"
 
 captures=$RUN_DIR/captures
 preview='^raspistill .* -p 480'

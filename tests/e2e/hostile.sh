@@ -11,11 +11,11 @@
 #   check:  a process check that cannot run (no descriptor for its pipe) starts no preview
 #           and says so on the error line.
 # The times to the menu and to the end are logged for the record, not judged.
-# shellcheck source=tests/e2e/lib.sh
-source "$(dirname "$0")/lib.sh"
+# shellcheck source=tests/lib/harness.sh
+source "$(dirname "$0")/../lib/harness.sh"
 CASE=$1
 shift
-e2e_setup "hostile_$CASE" "$@"
+setup_run "hostile_$CASE" "$@"
 install_program production
 cd "$RUN_DIR" || exit
 
@@ -56,7 +56,7 @@ case_names() {
   expect_row 16 "g?h.jpg"
   expect_row 17 "i?j.jpg"
   expect_row 18 "k.jpg"
-  row_is 12 "" || fail "row 12 not blank: '$(screen_row 12)'"
+  row_reads 12 "" || fail "row 12 not blank: '$(screen_row 12)'"
   [ "$(tmux_cmd display-message -p -t hl '#{pane_title}')" != pwned ] ||
     fail "a recording's name retitled the terminal"
   settle
@@ -90,7 +90,7 @@ case_start() {
       wait_until "the program itself to run" program_is_harrowlight
       started=$(now_ms)
       if [ "$ending" = menu ]; then
-        wait_until "the menu" row_is 11 "RESOLUTION"
+        wait_until "the menu" row_reads 11 "RESOLUTION"
         log "$source: menu drawn $(($(now_ms) - started)) ms after start;" \
           "$(awk '/^rchar:/ { print $2 }' "/proc/$PROGRAM_PID/io") bytes read so far"
       fi
@@ -132,8 +132,8 @@ case_reply() {
     printf '\033[%sR' "$reply" >reply.bin
     HL_COMMAND='./harrowlight <reply.bin' launch_in_tmux 70 20
     wait_until "the clock on row 19" clock_on_row 19
-    row_is 9 "RESOLUTION" || fail "reply $reply: row 9 reads '$(screen_row 9)'"
-    row_is 20 "" || fail "reply $reply: row 20 reads '$(screen_row 20)'"
+    row_reads 9 "RESOLUTION" || fail "reply $reply: row 9 reads '$(screen_row 9)'"
+    row_reads 20 "" || fail "reply $reply: row 20 reads '$(screen_row 20)'"
     end_with_sigterm "reply $reply"
     stop_tmux
     kill_our_standins

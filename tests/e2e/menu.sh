@@ -6,9 +6,9 @@
 # "SLEEP OFF" shows in the status line; "OFF" ends the run with the state saved and the
 # terminal restored, and a restart shows the same position and selections; "SHUTDOWN" ends
 # it with status 3 and a line on standard error, and the next start shows "HIDE MENU".
-# shellcheck source=tests/e2e/lib.sh
-source "$(dirname "$0")/lib.sh"
-e2e_setup menu "$@"
+# shellcheck source=tests/lib/harness.sh
+source "$(dirname "$0")/../lib/harness.sh"
+setup_run menu "$@"
 install_program simgpio
 
 small='-p 480,0,160,120 -t 0$'
@@ -72,7 +72,7 @@ settle
 key Right
 wait_log "$negative_preview" 3
 settle
-row_is 12 "$(centred "HIDE MENU")" || fail "the key that ended the large preview also moved"
+row_reads 12 "$(centred "HIDE MENU")" || fail "the key that ended the large preview also moved"
 
 log "LED off and on"
 press Right 12 "$(centred "LED OFF")"
@@ -88,9 +88,9 @@ settle
 
 log "a button acts as its key"
 press_button "$PIN_UP" 11 "EXEC"
-row_is 12 "$(centred STILL)" || fail "EXEC menu does not show its committed item"
+row_reads 12 "$(centred STILL)" || fail "EXEC menu does not show its committed item"
 press Down 11 "POWER"
-row_is 12 "$(centred "LED ON")" || fail "POWER menu does not show its committed item"
+row_reads 12 "$(centred "LED ON")" || fail "POWER menu does not show its committed item"
 
 log "sleep off"
 press Right 12 "$(centred "SLEEP 1M")"

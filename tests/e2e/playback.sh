@@ -4,9 +4,9 @@
 # again stops it; Space goes back to the menu and the preview. A recording whose name holds
 # shell syntax plays through a private plain-named link, removed when the player stops: no
 # command hidden in the name runs.
-# shellcheck source=tests/e2e/lib.sh
-source "$(dirname "$0")/lib.sh"
-e2e_setup playback "$@"
+# shellcheck source=tests/lib/harness.sh
+source "$(dirname "$0")/../lib/harness.sh"
+setup_run playback "$@"
 install_program production
 
 captures=$RUN_DIR/captures
@@ -46,7 +46,7 @@ expect_row 14 "clip1.h264"
 expect_row 15 "pic1.jpg"
 expect_row 16 "$hostile2"
 for row in 1 2 3 4 5 6 7 8 9 10 11 12 17 18 19 20 21 22 23 24; do
-  row_is "$row" "" || fail "row $row not blank in the list: '$(screen_row "$row")'"
+  row_reads "$row" "" || fail "row $row not blank in the list: '$(screen_row "$row")'"
 done
 wait_until "the preview to be stopped" no_standin_running raspistill
 [ "$(state_word 68)" -eq 3 ] || fail "opening the list did not save Mode 3"

@@ -3,11 +3,11 @@
 # gets the chosen options, the zoomed still (whose command writes "`" for its commas) runs
 # with the commas restored and a dated, numbered file name, and the capture is listed for
 # playback.
-# shellcheck source=tests/e2e/lib.sh
-source "$(dirname "$0")/lib.sh"
-e2e_setup sample "$@"
+# shellcheck source=tests/lib/harness.sh
+source "$(dirname "$0")/../lib/harness.sh"
+setup_run sample "$@"
 install_program production
-sed "s|^DIRECTORY=.*|DIRECTORY=$RUN_DIR/captures/|" "$E2E_DIR/../../config/Harrowlight.ini" \
+sed "s|^DIRECTORY=.*|DIRECTORY=$RUN_DIR/captures/|" "$TESTS_DIR/../config/Harrowlight.ini" \
   >"$RUN_DIR/Harrowlight.ini"
 
 start_in_tmux 80 24

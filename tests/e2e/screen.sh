@@ -3,9 +3,9 @@
 # the middle slot of the menu window with the menus below it, the clock on the row above the
 # last, all where the measured size puts them. Without a terminal on standard input and
 # output the program still draws its first screen and ends cleanly on SIGTERM.
-# shellcheck source=tests/e2e/lib.sh
-source "$(dirname "$0")/lib.sh"
-e2e_setup screen "$@"
+# shellcheck source=tests/lib/harness.sh
+source "$(dirname "$0")/../lib/harness.sh"
+setup_run screen "$@"
 install_program production
 
 clock='[0-9]-[0-9][0-9]-[0-9][0-9] [0-9][0-9]:[0-9][0-9]$'
@@ -33,7 +33,7 @@ check_first_screen() {
   expect_row $((top + 9)) "     HIDE MENU"
   # Nothing above the first menu, nothing after the last.
   for row in $(seq 3 $((top - 1))) $(seq $((top + 10)) $((height - 2))) "$height"; do
-    row_is "$row" "" || fail "row $row of $height not blank: '$(screen_row "$row")'"
+    row_reads "$row" "" || fail "row $row of $height not blank: '$(screen_row "$row")'"
   done
   screen_row $((height - 1)) | grep -qE "$clock" ||
     fail "no clock on row $((height - 1)): '$(screen_row $((height - 1)))'"

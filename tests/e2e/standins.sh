@@ -3,9 +3,9 @@
 # shell reads them back unchanged, a camera tool writes its "-o" file (the player does not),
 # "-t" and HARROWLIGHT_STANDIN_MS bound the run, "-t 0" runs until killed, SIGKILL ends
 # it, and HARROWLIGHT_STANDIN_EXIT=crash ends at once without a file.
-# shellcheck source=tests/e2e/lib.sh
-source "$(dirname "$0")/lib.sh"
-e2e_setup standins "$@"
+# shellcheck source=tests/lib/harness.sh
+source "$(dirname "$0")/../lib/harness.sh"
+setup_run standins "$@"
 cd "$RUN_DIR"
 export HARROWLIGHT_STANDIN_LOG=$STANDIN_LOG
 

@@ -5,9 +5,9 @@
 # 0). A camera tool that ends at once is started again by the watchdog and leaves no ended
 # process behind. A preview tool missing from PATH is named on the error line, and nothing
 # the shell says about it reaches the screen.
-# shellcheck source=tests/e2e/lib.sh
-source "$(dirname "$0")/lib.sh"
-e2e_setup start_stop "$@"
+# shellcheck source=tests/lib/harness.sh
+source "$(dirname "$0")/../lib/harness.sh"
+setup_run start_stop "$@"
 install_program production
 
 preview='^raspistill -w 640 -h 480 -ex auto -p 480,0,160,120 -t 0$'

@@ -4,9 +4,9 @@
 # automatic save (about a minute after the start) and the shutdown. A "CONFIG.DAT" the
 # program's user may not write (read-only, owned by another user, in a folder anyone may
 # write) is never replaced, and the error line says so.
-# shellcheck source=tests/e2e/lib.sh
-source "$(dirname "$0")/lib.sh"
-e2e_setup state_link "$@"
+# shellcheck source=tests/lib/harness.sh
+source "$(dirname "$0")/../lib/harness.sh"
+setup_run state_link "$@"
 install_program production
 
 state=$RUN_DIR/CONFIG.DAT

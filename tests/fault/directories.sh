@@ -3,9 +3,9 @@
 # CONFIG.DAT", the old record stays whole and the run goes on (a capture, the preview after
 # it, a clean SIGTERM). A capture into a missing directory runs nothing, creates nothing and
 # says so. Needs permission to mount a tmpfs; skipped (status 77) without it.
-# shellcheck source=tests/fault/fault_lib.sh
-source "$(dirname "$0")/fault_lib.sh"
-e2e_setup directories "$@"
+# shellcheck source=tests/lib/harness.sh
+source "$(dirname "$0")/../lib/harness.sh"
+setup_run directories "$@"
 install_program production
 export PATH="$HL_STANDINS:$PATH" HARROWLIGHT_STANDIN_LOG="$STANDIN_LOG"
 
@@ -14,9 +14,7 @@ unmount_all() {
   local m
   for m in "${MOUNTS[@]}"; do umount "$m" 2>/dev/null || true; done
 }
-# The clean-up reports the script's own status, so it is handed on.
-# shellcheck disable=SC2154 # fault_status is set in the trap itself
-trap 'fault_status=$?; unmount_all; (exit $fault_status); e2e_cleanup' EXIT
+CLEANUP_HOOKS+=(unmount_all)
 
 # small_tmpfs DIR: a 512 kB tmpfs on DIR, or a skip when mounting is not permitted.
 small_tmpfs() {

@@ -3,9 +3,9 @@
 # started and stopped, the playback list opened, a recording played and stopped, the list
 # closed, then SIGTERM. No invalid access, nothing lost, no descriptor left open but the
 # standard ones, and every menu text and list name released at shutdown.
-# shellcheck source=tests/fault/fault_lib.sh
-source "$(dirname "$0")/fault_lib.sh"
-e2e_setup memcheck "$@"
+# shellcheck source=tests/lib/harness.sh
+source "$(dirname "$0")/../lib/harness.sh"
+setup_run memcheck "$@"
 command -v valgrind >/dev/null || fail "valgrind is not installed"
 install_program production
 mv "$RUN_DIR/harrowlight" "$RUN_DIR/harrowlight.bin"
@@ -16,7 +16,7 @@ exec valgrind --quiet --leak-check=full --show-leak-kinds=all --track-fds=yes \
   --log-file=memcheck.log ./harrowlight.bin "$@"
 WRAP
 chmod +x "$RUN_DIR/harrowlight"
-E2E_WAIT_SECONDS=60
+HARNESS_WAIT=60
 
 start_in_tmux 80 24
 expect_row 11 "RESOLUTION"

@@ -2,9 +2,9 @@
 # Power cut at any moment: the program, saving on captures and at shutdown, is killed with
 # SIGKILL at random points many times; CONFIG.DAT always holds a whole 280-byte record,
 # the one from before the run or one the run saved.
-# shellcheck source=tests/fault/fault_lib.sh
-source "$(dirname "$0")/fault_lib.sh"
-e2e_setup power_loss "$@"
+# shellcheck source=tests/lib/harness.sh
+source "$(dirname "$0")/../lib/harness.sh"
+setup_run power_loss "$@"
 install_program simgpio
 # The capture tool ends soon, so most runs find no capture running and start a new one.
 sed -i 's/-t 2000 -o/-t 300 -o/g' "$RUN_DIR/Harrowlight.ini"
@@ -18,7 +18,7 @@ stop_tmux
 
 runs=${FAULT_POWER_RUNS:-120}
 log "$runs runs cut off with SIGKILL"
-start_script_in_tmux 80 24 "$FAULT_DIR/power_runs.sh" "$runs"
+start_script_in_tmux 80 24 "$TESTS_DIR/fault/power_runs.sh" "$runs"
 wait_until_long $((runs * 3 + 60)) "all runs to end" test -s "$RUN_DIR/finished"
 
 results=$RUN_DIR/power.results

@@ -4,8 +4,8 @@
 # moment, sometimes during the shutdown save that a SIGTERM just started. After each run
 # CONFIG.DAT must be the record from before the run or one the run saved: a line to
 # power.results per run: run, capture number before, after, and the problem (or "ok").
-# shellcheck source=tests/fault/fault_lib.sh
-source "$(dirname "$0")/fault_lib.sh"
+# shellcheck source=tests/lib/harness.sh
+source "$(dirname "$0")/../lib/harness.sh"
 set +eu +o pipefail
 RUN_DIR=$PWD
 runs=$1

@@ -4,8 +4,8 @@
 # TOTAL signals have reached a running program (at most 2000 runs). Writes one
 # line a run to signal.results: run, exit status, signals delivered, CONFIG.DAT size,
 # whether the terminal settings came back ("same" or "changed").
-# shellcheck source=tests/fault/fault_lib.sh
-source "$(dirname "$0")/fault_lib.sh"
+# shellcheck source=tests/lib/harness.sh
+source "$(dirname "$0")/../lib/harness.sh"
 set +eu +o pipefail
 RUN_DIR=$PWD
 total=$1

@@ -3,9 +3,9 @@
 # with camera tools that end at random times or crash; resident memory, open descriptors
 # and child processes stay flat and CONFIG.DAT stays a whole record throughout.
 # FAULT_SOAK_SECONDS (default 90) makes it longer by hand.
-# shellcheck source=tests/fault/fault_lib.sh
-source "$(dirname "$0")/fault_lib.sh"
-e2e_setup soak "$@"
+# shellcheck source=tests/lib/harness.sh
+source "$(dirname "$0")/../lib/harness.sh"
+setup_run soak "$@"
 install_program simgpio
 # No "OFF" in the power menu, so random keys cannot end the run.
 config_set MENU_4 "POWER,HIDE MENU,LED OFF,LED ON,SLEEP 1M,SLEEP OFF"

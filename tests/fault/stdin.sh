@@ -3,15 +3,15 @@
 # standard output closed: no hang, no busy loop, bounded memory, SIGTERM still ends the
 # run through the shutdown sequence, and no device or file the program opens ever takes
 # the place of a closed standard stream.
-# shellcheck source=tests/fault/fault_lib.sh
-source "$(dirname "$0")/fault_lib.sh"
-e2e_setup stdin "$@"
+# shellcheck source=tests/lib/harness.sh
+source "$(dirname "$0")/../lib/harness.sh"
+setup_run stdin "$@"
 install_program simgpio
 export PATH="$HL_STANDINS:$PATH" HARROWLIGHT_STANDIN_LOG="$STANDIN_LOG"
 cd "$RUN_DIR"
 
 WINDOW=${FAULT_STDIN_SECONDS:-4}
-hz=$(cpu_hz)
+hz=$(getconf CLK_TCK)
 
 # started PID: waits until the run has its handlers and has gone past the size query.
 wait_started() {
@@ -29,7 +29,7 @@ fault() {
 # end_run PID WHAT: SIGTERM; the run must end within the wait bound with status 0 and
 # leave a whole CONFIG.DAT. A run that does not end is killed.
 end_run() {
-  local pid=$1 what=$2 status=0 deadline=$((SECONDS + E2E_WAIT_SECONDS))
+  local pid=$1 what=$2 status=0 deadline=$((SECONDS + HARNESS_WAIT))
   rm -f CONFIG.DAT
   kill -TERM "$pid" 2>/dev/null || true
   until run_ended "$pid"; do
@@ -57,9 +57,9 @@ run_ended() {
 # idle_cpu PID WHAT: CPU time over WINDOW seconds stays under a quarter of one core.
 idle_cpu() {
   local pid=$1 what=$2 first last
-  first=$(cpu_ticks "$pid")
+  first=$(own_cpu_ticks "$pid")
   sleep "$WINDOW"
-  last=$(cpu_ticks "$pid")
+  last=$(own_cpu_ticks "$pid")
   log "$what: $((last - first)) CPU ticks of $((WINDOW * hz)) in ${WINDOW}s"
   [ $(((last - first) * 4)) -lt $((WINDOW * hz)) ] || fault "$what: busy loop ($((last - first)) ticks)"
 }

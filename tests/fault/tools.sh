@@ -4,9 +4,9 @@
 # acts (Space captures and saves) and the screen is redrawn, and the program holds no more
 # descriptors, child processes or ended children than before. Without `ps` no preview is
 # started.
-# shellcheck source=tests/fault/fault_lib.sh
-source "$(dirname "$0")/fault_lib.sh"
-e2e_setup tools "$@"
+# shellcheck source=tests/lib/harness.sh
+source "$(dirname "$0")/../lib/harness.sh"
+setup_run tools "$@"
 install_program production
 
 SECONDS_EACH=${FAULT_TOOL_SECONDS:-22}

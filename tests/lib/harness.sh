@@ -96,14 +96,14 @@ setup_run() {
   # (whose namespace may give it the same process ids) can reach its server.
   export TMUX_TMPDIR=$RUN_DIR/tmux
   mkdir -m 700 "$TMUX_TMPDIR"
-  trap end_run EXIT
+  trap harness_end EXIT
   trap 'exit 129' HUP
   trap 'exit 130' INT
   trap 'exit 141' PIPE
   trap 'exit 143' TERM
 }
 
-end_run() {
+harness_end() {
   local status=$? pid hook
   set +e
   trap '' PIPE
@@ -195,6 +195,10 @@ screen_row() { screen_text | sed -n "${1}p"; }
 row_reads() { [ "$(screen_row "$1")" = "$2" ]; }
 row_has() { screen_row "$1" | grep -qF -- "$2"; }
 screen_shows() { screen_text | grep -qF -- "$1"; }
+# message_shows TEXT: the screen holds TEXT, perhaps wrapped over rows (error lines are).
+message_shows() { screen_text | tr -s ' \n' '  ' | grep -qF -- "$1"; }
+# screen_has_line TEXT: a row reads TEXT, blanks around it aside.
+screen_has_line() { screen_text | sed 's/^ *//; s/ *$//' | grep -qxF -- "$1"; }
 screen_drawn() { screen_text | grep -q '[^[:space:]]'; }
 
 # expect_row N TEXT: waits until row N reads exactly TEXT.
@@ -327,7 +331,7 @@ handlers_installed() {
 # The stand-in camera tools
 
 # log_count PATTERN: lines of the stand-in log matching the extended regular expression.
-log_count() { grep -cE -- "$1" "$STANDIN_LOG" 2>/dev/null || true; }
+log_count() { if [ -e "$STANDIN_LOG" ]; then grep -cE -- "$1" "$STANDIN_LOG" || true; else echo 0; fi; }
 log_count_at_least() { [ "$(log_count "$1")" -ge "$2" ]; }
 # wait_log PATTERN COUNT: waits until COUNT log lines match.
 wait_log() { wait_until "$2 stand-in log line(s) matching '$1'" log_count_at_least "$1" "$2"; }
@@ -468,6 +472,7 @@ rss_kb() { proc_kb "$1" VmRSS; }
 # cpu_ticks PID: "own children" clock ticks (user + system) of /proc/PID/stat; the fields
 # after the name, which may hold blanks, start at the last ")".
 cpu_ticks() { sed 's/.*) //' "/proc/$1/stat" | awk '{ print $12 + $13, $14 + $15 }'; }
+own_cpu_ticks() { local t; t=$(cpu_ticks "$1") && echo "${t% *}"; }
 
 # other_children PID: children of PID that are neither camera tools nor the player, ended
 # ones included: what would pile up if the program leaked processes.
@@ -534,13 +539,18 @@ unpack_boot_packages() {
   fi
 }
 
-# initramfs_base ROOT EXTRACT INIT: the directories, the static busybox (init and tools),
-# the dynamic one as /bin/busybox-shell (init links /bin/sh to it) and INIT as /init.
+# initramfs_base ROOT EXTRACT INIT STANDINS: the directories, the static busybox (init and
+# tools), the dynamic one as /bin/busybox-shell (init links /bin/sh to it), INIT as /init,
+# and in /opt/standin the stand-in program under each of its names and as ps.
 initramfs_base() {
+  local link
   mkdir -p "$1"/{bin,dev,proc,sys,opt/harrowlight,opt/standin}
   cp "$2/static/bin/busybox" "$1/bin/busybox"
   cp "$2/shell/bin/busybox" "$1/bin/busybox-shell"
   cp "$3" "$1/init"
+  cp "$4/standin" "$1/opt/standin/standin"
+  for link in "$4"/*; do [ ! -L "$link" ] || ln -s standin "$1/opt/standin/${link##*/}"; done
+  ln -s standin "$1/opt/standin/ps"
 }
 
 # pack_initramfs ROOT OUTPUT: a gzipped newc archive of ROOT.

@@ -14,63 +14,36 @@
 #             menu.ppm, recording.ppm and playback.ppm (the monitor's screen dumps)
 # Every wait is bounded; CONSOLE_TEST_TIMEOUT (seconds, default 60) bounds each of them.
 # The run's files live in a private directory that is removed at the end.
-set -euo pipefail
-
+# shellcheck source=tests/lib/harness.sh
+source "$(dirname "$0")/../lib/harness.sh"
 Usage="usage: run-console-test.sh PROGRAM STANDINS CACHEDIR [SHOTDIR]"
 Program=$(readlink -f "${1:?$Usage}")
 Standins=$(readlink -f "${2:?$Usage}")
 Cache=${3:?$Usage}
 ShotDir=${4:-}
 Here=$(cd "$(dirname "$0")" && pwd)
-Timeout=${CONSOLE_TEST_TIMEOUT:-60}
-TestName=console-test
+HARNESS_WAIT=${CONSOLE_TEST_TIMEOUT:-60}
+setup_run console-test
 StartSeconds=$(date +%s.%N)
-# shellcheck source=tests/pi/boot-lib.sh
-. "$Here/boot-lib.sh"
 
 Rows=25
 Columns=80
 ScreenText=()
 ScreenAttributes=()
-Work=$(mktemp -d "${TMPDIR:-/tmp}/harrowlight-console.XXXXXX")
-Log=$Work/serial.log
-Monitor=$Work/monitor.sock
-# Ends QEMU and, on a failure, says what the run saw last: the screen and the serial port.
-# A closed output (a reader that went away) must not stop the clean-up half-way.
-cleanup() {
-  local Status=$?
-  set +e
-  trap '' PIPE
-  stop_qemu
-  if [ $Status -ne 0 ] && [ -s "$Log" ]; then
-    if [ ${#ScreenText[@]} -gt 0 ]; then
-      echo "--- last screen read (row |text| attributes) ---" >&2
-      show_screen
-    fi
-    echo "--- serial port ---" >&2
-    tr -d '\r' < "$Log" | tail -n 40 >&2
-  fi
-  rm -rf "$Work"
-  exit $Status
-}
-trap cleanup EXIT
-trap 'exit 129' HUP
-trap 'exit 130' INT
-trap 'exit 143' TERM
-trap 'exit 141' PIPE
+Log=$RUN_DIR/serial.log
+SHOW_FILES+=("$Log")
+# A failure shows the last screen read: row |text| attributes.
+last_screen() { [ ${#ScreenText[@]} -eq 0 ] || show_screen 2>&1; }
+SCREEN_READER=last_screen
 
-require_tools scripts/install-deps qemu-system-x86_64 socat cpio gzip dpkg-deb apt-get ldd
-file -L "$Program" 2> /dev/null | grep -q 'x86-64.*statically linked' ||
-  { echo "$TestName: $Program is not a static x86-64 program" >&2; exit 1; }
-for Tool in raspistill raspivid omxplayer omxplayer.bin; do
-  [ -x "$Standins/$Tool" ] || { echo "$TestName: $Standins/$Tool is missing" >&2; exit 1; }
-done
+require_tools qemu-system-x86_64 socat cpio gzip dpkg-deb apt-get ldd
+file -L "$Program" 2>/dev/null | grep -q 'x86-64.*statically linked' || fail "$Program is not a static x86-64 program"
 [ -z "$ShotDir" ] || mkdir -p "$ShotDir"
 
 # --- Kernel, busybox and initramfs ---------------------------------------------------------
 mkdir -p "$Cache"
 "$Here/pi-fetch.sh" "$Cache" amd64 amd64
-unpack_boot_packages "$Cache/debs" "$Work/extract" amd64 amd64 './boot/vmlinuz-*'
+unpack_boot_packages "$Cache/debs" "$RUN_DIR/extract" amd64 amd64 './boot/vmlinuz-*'
 
 # Copies each host program, with the shared libraries it loads, into the initramfs ROOT.
 copy_with_libraries() {
@@ -83,29 +56,23 @@ copy_with_libraries() {
   done
 }
 
-Root=$Work/initramfs
-initramfs_base "$Root" "$Work/extract" "$Here/console/init"
-mkdir -p "$Root/opt/standin"
-cp "$Standins/raspistill" "$Standins/raspivid" "$Standins/omxplayer" \
-  "$Standins/omxplayer.bin" "$Here/initramfs/standin/ps" "$Root/opt/standin/"
-copy_with_libraries "$Root" "$Root/bin/busybox-shell" "$Root/opt/standin/raspistill"
+Root=$RUN_DIR/initramfs
+initramfs_base "$Root" "$RUN_DIR/extract" "$Here/console/init" "$Standins"
+copy_with_libraries "$Root" "$Root/bin/busybox-shell" "$Root/opt/standin/standin"
 cp "$Program" "$Root/opt/harrowlight/harrowlight"
 cp "$Here/console/Harrowlight.ini" "$Root/opt/harrowlight/Harrowlight.ini"
 # Three earlier recordings, so the next capture is number 4.
 mkdir -p "$Root/captures"
 for Id in 1 2 3; do echo "recording $Id" > "$Root/captures/VID_00000$Id.h264"; done
-write_state_file "$Root/opt/harrowlight/CONFIG.DAT" 4
-pack_initramfs "$Root" "$Work/initramfs.cpio.gz"
-note "initramfs made in $(elapsed "$StartSeconds") s"
+write_state "$Root/opt/harrowlight/CONFIG.DAT" 4 0
+pack_initramfs "$Root" "$RUN_DIR/initramfs.cpio.gz"
+log "initramfs made in $(elapsed "$StartSeconds") s"
 
 # --- Boot: kernel messages on the serial port, the first virtual terminal left to the camera
 CommandLine="console=ttyS0,115200 rdinit=/init nomodeset quiet"
-start_qemu x86_64 "$Monitor" "$Work/qemu.log" -m 256M -kernel "$Kernel" \
-  -initrd "$Work/initramfs.cpio.gz" -append "$CommandLine" -vga std -display none \
+start_qemu x86_64 "$RUN_DIR/monitor.sock" "$RUN_DIR/qemu.log" -m 256M -kernel "$Kernel" \
+  -initrd "$RUN_DIR/initramfs.cpio.gz" -append "$CommandLine" -vga std -display none \
   -nic none -serial "file:$Log"
-has_monitor() { [ -S "$Monitor" ]; }
-wait_for "the QEMU monitor" has_monitor || exit 1
-open_monitor "$Monitor"
 monitor_command cont
 BootStart=$(date +%s.%N)
 
@@ -182,9 +149,7 @@ screen_row_reads() {
   Line=${Line#"${Line%%[! ]*}"}
   [ "$Line" = "$2" ]
 }
-wait_for_row() {
-  wait_for "$3: row $1 to read '$2'" screen_row_reads "$1" "$2" || exit 1
-}
+wait_for_row() { wait_until "$3: row $1 to read '$2'" screen_row_reads "$1" "$2"; }
 
 # press_to_see KEY ROW TEXT WHEN: types KEY, then waits until row ROW reads TEXT. Each key
 # waits for the one before to show, as a user's would.
@@ -201,13 +166,13 @@ press_to_call() {
   local Before
   Before=$(calls_of "$2")
   monitor_command "sendkey $1"
-  wait_for "$3: a call of $2" more_calls_of "$2" "$Before" || exit 1
+  wait_until "$3: a call of $2" more_calls_of "$2" "$Before"
 }
 
 shoot() {
   if [ -n "$ShotDir" ]; then
     monitor_command "screendump $ShotDir/$1.ppm"
-    wait_for "the screen dump $1" test -s "$ShotDir/$1.ppm" || true
+    wait_until "the screen dump $1" test -s "$ShotDir/$1.ppm"
   fi
 }
 
@@ -254,7 +219,7 @@ menu_at() {
 # next one, which "after Right" checks.
 first_status_row() {
   if [[ ${ScreenText[0]} == Failed\ to* ]]; then
-    note "$1: start-up message on the error line: ${ScreenText[0]}"
+    log "$1: start-up message on the error line: ${ScreenText[0]}"
     [[ ${ScreenAttributes[0]} == 4f\** ]] ||
       fail "$1: the start-up message is not in bold white on red: ${ScreenAttributes[0]}"
   else
@@ -270,13 +235,13 @@ clock_row() {
 
 # --- First screen: status line, the menus from RESOLUTION down (it highlighted, in the
 # middle slot), the clock line two rows above the bottom ------------------------------------
-wait_for "the camera to start" log_has "CONSOLE-TEST: starting camera" || exit 1
-note "booted to the camera in $(elapsed "$BootStart") s"
-wait_for "the camera's terminal" log_has "CONSOLE-TEST: camera controlling terminal=" || exit 1
+wait_until "the camera to start" log_has "CONSOLE-TEST: starting camera"
+log "booted to the camera in $(elapsed "$BootStart") s"
+wait_until "the camera's terminal" log_has "CONSOLE-TEST: camera controlling terminal="
 log_has "CONSOLE-TEST: camera controlling terminal=1025" ||
   fail "the camera's controlling terminal is not tty1: $(grep -a 'controlling terminal' "$Log")"
 wait_for_row 11 "RESOLUTION" "first screen"
-note "menu drawn $(elapsed "$BootStart") s after boot start"
+log "menu drawn $(elapsed "$BootStart") s after boot start"
 When="first screen"
 first_status_row "$When" "      SLEEP OFF"
 rows_blank "$When" 1 10
@@ -334,7 +299,7 @@ press_to_see right 12 "LED ON" "on LED ON"
 press_to_see right 12 "LED OFF" "on LED OFF"
 press_to_see right 12 "OFF" "on OFF"
 monitor_command "sendkey ret"
-wait_for "the camera to end" log_has "CONSOLE-TEST: idle" || exit 1
+wait_until "the camera to end" log_has "CONSOLE-TEST: idle"
 grep -aq 'CONSOLE-TEST: camera exited status=0' "$Log" || fail "the camera did not end with status 0"
 Modes=$(grep -a 'CONSOLE-TEST: terminal modes' "$Log")
 for Mode in icanon echo icrnl opost; do
@@ -348,9 +313,4 @@ Captures=$(grep -a 'CONSOLE-TEST: captures:' "$Log" | tr -d '\r')
   fail "not the three recordings and the new capture: $Captures"
 
 monitor_command quit || true
-note "whole test: $(elapsed "$StartSeconds") s"
-if [ $Failures -ne 0 ]; then
-  echo "$TestName: $Failures check(s) failed" >&2
-  exit 1
-fi
-note "PASS"
+log "whole test: $(elapsed "$StartSeconds") s"

@@ -1,19 +1,26 @@
-// Stand-in for the camera and player programs, used by the end-to-end tests and the demo:
-// logs how it was called, writes the output file it was asked for and then stays alive for
-// the run time it was given, sleeping, until it ends or is killed.
+// Stand-in for the camera and player programs, used by every system test, the benchmark,
+// the emulated systems and the demo. It plays the tool it is named as (argv[0]): the camera
+// tools raspistill, raspivid, rpicam-* and libcamera-* log how they were called, write the
+// "-o" file and stay alive for the "-t" milliseconds; omxplayer runs its own copy named
+// omxplayer.bin (the process the camera looks for), which logs and plays for a while; ps
+// answers "ps h -o cmd -C NAME..." from /proc, for systems whose ps cannot (busybox).
 //
 // Environment:
 //   HARROWLIGHT_STANDIN_LOG   file the call is appended to (default "standin.log")
 //   HARROWLIGHT_STANDIN_MS    run time when no "-t" is given (default per program)
 //   HARROWLIGHT_STANDIN_EXIT  "crash": log, then exit with status 1 at once, writing nothing;
 //                             "now": log and write the file, then exit with status 0 at once
+#include <dirent.h>
 #include <fcntl.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <fstream>
+#include <set>
 #include <string>
 
 namespace {
@@ -29,8 +36,13 @@ std::string BaseName(const char* Path) {
   return Slash == nullptr ? Path : Slash + 1;
 }
 
+bool StartsWith(const std::string& Text, const char* Prefix) {
+  return Text.compare(0, std::strlen(Prefix), Prefix) == 0;
+}
+
 bool IsCameraTool(const std::string& Name) {
-  return Name == "raspistill" || Name == "raspivid";
+  return StartsWith(Name, "raspi") || StartsWith(Name, "rpicam-") ||
+         StartsWith(Name, "libcamera-");
 }
 
 // Leaves plain words bare and single-quotes everything else, so a log line reads as the
@@ -130,9 +142,48 @@ void StayAlive(long Ms) {
   }
 }
 
+// "omxplayer" is a script on the real system that starts omxplayer.bin: the name beside
+// this program takes its place, so the process carries the name the camera kills.
+int RunPlayerBinary(char** Argv) {
+  char Self[4096];
+  ssize_t Length = readlink("/proc/self/exe", Self, sizeof Self - 1);
+  if (Length <= 0) return 127;
+  std::string Binary(Self, static_cast<std::size_t>(Length));
+  Binary = Binary.substr(0, Binary.rfind('/') + 1) + "omxplayer.bin";
+  Argv[0] = const_cast<char*>("omxplayer.bin");
+  execv(Binary.c_str(), Argv);
+  return 127;
+}
+
+// "ps h -o cmd -C NAME [-C NAME...]": the command line of every process so named, one a line.
+int ListProcesses(int Argc, char** Argv) {
+  std::set<std::string> Names;
+  for (int I = 1; I + 1 < Argc; ++I) {
+    if (std::strcmp(Argv[I], "-C") == 0) Names.insert(Argv[++I]);
+  }
+  DIR* Proc = opendir("/proc");
+  if (Proc == nullptr) return 1;
+  while (dirent* Entry = readdir(Proc)) {
+    std::string Dir = std::string("/proc/") + Entry->d_name;
+    std::string Name;
+    std::ifstream Comm(Dir + "/comm");
+    if (!std::getline(Comm, Name) || Names.count(Name) == 0) continue;
+    std::ifstream CommandLine(Dir + "/cmdline");
+    std::string Word;
+    std::string Line;
+    while (std::getline(CommandLine, Word, '\0')) Line += (Line.empty() ? "" : " ") + Word;
+    if (!Line.empty()) std::printf("%s\n", Line.c_str());
+  }
+  closedir(Proc);
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+  const std::string Name = BaseName(argc > 0 ? argv[0] : "standin");
+  if (Name == "omxplayer") return RunPlayerBinary(argv);
+  if (Name == "ps") return ListProcesses(argc, argv);
   Call This = ParseCall(argc, argv);
   AppendLogLine(argc, argv, This.Name);
   const char* Exit = std::getenv("HARROWLIGHT_STANDIN_EXIT");
