@@ -32,7 +32,7 @@ end_run() {
   local pid=$1 what=$2 status=0 deadline=$((SECONDS + HARNESS_WAIT))
   rm -f CONFIG.DAT
   kill -TERM "$pid" 2>/dev/null || true
-  until run_ended "$pid"; do
+  until process_gone "$pid"; do
     if [ "$SECONDS" -ge "$deadline" ]; then
       fault "$what: SIGTERM did not end the run (it waits in $(cat "/proc/$pid/wchan"))"
       kill -KILL "$pid"
@@ -46,12 +46,6 @@ end_run() {
   local problem
   problem=$(state_problem CONFIG.DAT)
   [ -z "$problem" ] || fault "$what: CONFIG.DAT after shutdown: $problem"
-}
-
-run_ended() {
-  local state
-  state=$(awk '{ print $3 }' "/proc/$1/stat" 2>/dev/null || true)
-  [ -z "$state" ] || [ "$state" = Z ]
 }
 
 # idle_cpu PID WHAT: CPU time over WINDOW seconds stays under a quarter of one core.
@@ -75,55 +69,38 @@ stream_problem() {
   done
 }
 
-reset_gpio() {
-  head -c 4096 /dev/zero >gpio.sim
-  gpio_write_word "$WORD_GPLEV0" 4294967295
-}
-
-log "standard input at end of file"
-./harrowlight </dev/null >screen.out 2>&1 &
-pid=$!
-wait_started "$pid"
-idle_cpu "$pid" "input at end of file"
-end_run "$pid" "input at end of file"
-
-log "standard input a pipe that stays silent"
-# The test holds the pipe's writing end open and writes nothing.
+# The test holds the silent pipe's writing end open and writes nothing.
 mkfifo silent
 exec 7<>silent
-./harrowlight <silent >screen.out 2>&1 &
-pid=$!
-wait_started "$pid"
-idle_cpu "$pid" "silent pipe"
-end_run "$pid" "silent pipe"
+# Each row: the case, the program's streams, its checks (cpu: no busy loop; streams: no
+# device or file on a closed stream; page: no screen text in the GPIO page).
+cases=(
+  "input at end of file|</dev/null >screen.out 2>&1|cpu"
+  "silent pipe|<silent >screen.out 2>&1|cpu"
+  "closed input|<&- >screen.out 2>&1|streams cpu"
+  "closed output|</dev/null >&- 2>/dev/null|streams page"
+)
+for row in "${cases[@]}"; do
+  IFS='|' read -r what streams checks <<<"$row"
+  log "standard streams: $what"
+  head -c 4096 /dev/zero >gpio.sim
+  gpio_write_word "$WORD_GPLEV0" 4294967295
+  eval "./harrowlight $streams &"
+  pid=$!
+  wait_started "$pid"
+  problem=""
+  [[ $checks != *streams* ]] || problem=$(stream_problem "$pid")
+  [[ $checks != *cpu* ]] || idle_cpu "$pid" "$what"
+  end_run "$pid" "$what"
+  [ -z "$problem" ] || fault "$what: $problem"
+  # Only the program's own pin writes may change the page: never screen text.
+  if [[ $checks == *page* ]] && od -A n -t x1 -v gpio.sim | grep -qw 1b; then
+    fault "$what: the screen was written into the GPIO page"
+  fi
+done
 exec 7>&-
 
-log "standard input closed"
-reset_gpio
-./harrowlight <&- >screen.out 2>&1 &
-pid=$!
-wait_started "$pid"
-problem=$(stream_problem "$pid")
-idle_cpu "$pid" "closed input"
-end_run "$pid" "closed input"
-[ -z "$problem" ] || fault "closed input: $problem"
-
-log "standard output closed"
-reset_gpio
-cp gpio.sim gpio.before
-./harrowlight </dev/null >&- 2>/dev/null &
-pid=$!
-wait_started "$pid"
-problem=$(stream_problem "$pid")
-end_run "$pid" "closed output"
-[ -z "$problem" ] || fault "closed output: $problem"
-# Only the program's own pin writes may change the page: never screen text.
-if od -A n -t x1 -v gpio.sim | grep -qw 1b; then
-  fault "closed output: the screen was written into the GPIO page"
-fi
-
 log "standard input flooded with random bytes"
-reset_gpio
 # A power menu without "OFF", so random keys cannot end the run by themselves.
 config_set MENU_4 "POWER,HIDE MENU,LED OFF,LED ON,SLEEP 1M,SLEEP OFF"
 config_set MENU_VALUE_4 "POWER,HIDE MENU,LED OFF,LED ON,SLEEP 1,SLEEP OFF"

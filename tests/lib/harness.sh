@@ -1,19 +1,9 @@
 # The one helper library of the system tests and benchmarks (tests/e2e, tests/fault,
-# tests/pi, tests/system, bench). Sourced first; then the script calls setup_run.
-#
-# - Isolation: sourcing re-runs the script in a process-id namespace of its own with its
-#   own /proc (the program lists and kills camera tools by name, machine-wide), unless
-#   HARNESS_SHARED_PIDS=1 or the system cannot (not root); setup_run gives it a private
-#   run directory and tmux socket directory, both removed at the end.
-# - Starting the program: in a tmux pane (launch_in_tmux, start_in_tmux,
-#   start_script_in_tmux, new_pane), on a pipe (HL_COMMAND), or on an emulated machine's
-#   console (start_qemu and the monitor helpers).
-# - Waiting: wait_until DESCRIPTION COMMAND..., bounded by HARNESS_WAIT seconds and the
-#   script's time limit; a failure shows the screen it saw, read by the function named in
-#   SCREEN_READER (default tmux_screen: the pane), and the files named in SHOW_FILES.
-# - Keys: key NAME... through the function named in KEY_SENDER (default tmux_keys).
-# - The stand-in camera tools' log (STANDIN_LOG), CONFIG.DAT and the simulated GPIO page.
-# - Reporting: log, fail (ends the script with FAIL and what it saw), PASS on a clean end.
+# tests/pi, tests/system, bench); docs/testing.md lists its functions. Sourcing it re-runs
+# the script in a process-id namespace of its own with its own /proc (the program lists and
+# kills camera tools by name, machine-wide), unless HARNESS_SHARED_PIDS=1 or the system
+# cannot (not root). Every wait is wait_until; a failure shows the screen, as the function
+# named in SCREEN_READER reads it, and the files in SHOW_FILES.
 # shellcheck shell=bash disable=SC2034 # pins, words and settings are for the scripts
 
 set -euo pipefail
@@ -24,29 +14,19 @@ if [ -z "${HARNESS_ISOLATED:-}" ] && [ -z "${HARNESS_SHARED_PIDS:-}" ] &&
   exec unshare --pid --fork --mount-proc --kill-child bash "$0" "$@"
 fi
 
-HARNESS_LIB=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
-TESTS_DIR=$(dirname "$HARNESS_LIB")
+TESTS_DIR=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 # Upper bound of each wait; a slow machine only makes a passing test slower.
 HARNESS_WAIT=${HARNESS_WAIT:-15}
 # Seconds into the script after which every wait fails (0: none). CTest sets it a little
 # under its own timeout, so a run that hangs still reports what it waited for.
 HARNESS_LIMIT=${HARROWLIGHT_TEST_LIMIT:-0}
-SCREEN_READER=${SCREEN_READER:-tmux_screen}
-KEY_SENDER=${KEY_SENDER:-tmux_keys}
-NAME="test"
-RUN_DIR=""
-STANDIN_LOG=""
-TMUX_SOCKET=""
-TMUX_STARTS=0
+SCREEN_READER=${SCREEN_READER:-tmux_screen} KEY_SENDER=${KEY_SENDER:-tmux_keys}
+NAME="test" RUN_DIR="" STANDIN_LOG="" TMUX_SOCKET="" TMUX_STARTS=0 PROGRAM_PID=""
 # A process whose end fails every wait at once (the pane's shell, QEMU); with
 # PANE_RUNS_PROGRAM=1 the pane runs the program itself and records its exit status.
-WATCH_PID=""
-PANE_RUNS_PROGRAM=0
-PROGRAM_PID=""
-BACKGROUND_PIDS=()
-SHOW_FILES=()
-# Functions run at the end, before the run directory goes.
-CLEANUP_HOOKS=()
+WATCH_PID="" PANE_RUNS_PROGRAM=0
+# Processes killed and functions run at the end, before the run directory goes.
+BACKGROUND_PIDS=() CLEANUP_HOOKS=() SHOW_FILES=()
 
 # Pins of tests/e2e/test.ini and words of the simulated GPIO page.
 PIN_UP=17 PIN_LEFT=22 PIN_RIGHT=23 PIN_DOWN=27 PIN_ENTER=24 PIN_SPACE=25 PIN_LED=18 PIN_LCD=12
@@ -97,10 +77,9 @@ setup_run() {
   export TMUX_TMPDIR=$RUN_DIR/tmux
   mkdir -m 700 "$TMUX_TMPDIR"
   trap harness_end EXIT
-  trap 'exit 129' HUP
-  trap 'exit 130' INT
-  trap 'exit 141' PIPE
-  trap 'exit 143' TERM
+  local signal
+  # shellcheck disable=SC2064 # the status is fixed now
+  for signal in HUP:129 INT:130 PIPE:141 TERM:143; do trap "exit ${signal#*:}" "${signal%:*}"; done
 }
 
 harness_end() {
@@ -112,11 +91,8 @@ harness_end() {
   for pid in "${BACKGROUND_PIDS[@]}"; do kill -9 "$pid" 2>/dev/null; done
   kill_our_standins
   [ "$status" -ne 0 ] || log "PASS"
-  if [ "$status" -eq 0 ] || [ -z "${HARNESS_KEEP:-}" ]; then
-    rm -rf "$RUN_DIR"
-  else
-    echo "[$NAME] run directory kept: $RUN_DIR" >&2
-  fi
+  [ "$status" -eq 0 ] || [ -z "${HARNESS_KEEP:-}" ] || { log "run directory kept: $RUN_DIR"; exit "$status"; }
+  rm -rf "$RUN_DIR"
   exit "$status"
 }
 
@@ -144,8 +120,7 @@ config_set() {
   mv "$file.new" "$file"
 }
 
-# ---------------------------------------------------------------------------------------
-# Waiting
+# --- Waiting ---
 
 # wait_until DESCRIPTION COMMAND...: polls COMMAND until it succeeds. Fails when it has not
 # within HARNESS_WAIT seconds or the script's time limit, and at once when WATCH_PID ends
@@ -172,11 +147,7 @@ wait_until() {
 }
 
 # wait_until_long SECONDS DESCRIPTION COMMAND...: the same with another bound.
-wait_until_long() {
-  local HARNESS_WAIT=$1
-  shift
-  wait_until "$@"
-}
+wait_until_long() { HARNESS_WAIT=$1 wait_until "${@:2}"; }
 
 # process_gone PID: the process has ended (collected or not).
 process_gone() {
@@ -185,8 +156,7 @@ process_gone() {
   [ "$state" = Z ]
 }
 
-# ---------------------------------------------------------------------------------------
-# The screen and the keys
+# --- The screen and the keys ---
 
 # The screen as text, one line per row (row 1 first), trailing blanks dropped: whatever
 # the function named in SCREEN_READER prints.
@@ -205,8 +175,7 @@ screen_drawn() { screen_text | grep -q '[^[:space:]]'; }
 expect_row() { wait_until "row $1 to read '$2'" row_reads "$1" "$2"; }
 expect_row_has() { wait_until "row $1 to hold '$2'" row_has "$1" "$2"; }
 
-# key NAME...: the keys through KEY_SENDER (tmux: Up, Down, Left, Right, Enter, Space, or
-# text after -l).
+# key NAME...: the keys through KEY_SENDER (tmux key names, or text after -l).
 key() { "$KEY_SENDER" "$@"; }
 
 # Arrows share their first byte and the program damps a byte that repeats in consecutive
@@ -214,18 +183,12 @@ key() { "$KEY_SENDER" "$@"; }
 settle() { sleep 0.4; }
 
 # press KEY ROW TEXT: sends KEY, waits until row ROW reads TEXT, then settles.
-press() {
-  key "$1"
-  expect_row "$2" "$3"
-  settle
-}
+press() { key "$1" && expect_row "$2" "$3" && settle; }
 
-# centred LABEL [WIDTH]: an item line of a WIDTH-column cell (default 20), trailing
-# blanks dropped.
+# centred LABEL [WIDTH]: LABEL centred in a WIDTH-column cell (20), trailing blanks dropped.
 centred() { printf '%*s%s' $(((${2:-20} - ${#1}) / 2)) '' "$1"; }
 
-# ---------------------------------------------------------------------------------------
-# tmux
+# --- tmux ---
 
 tmux_cmd() { tmux -L "$TMUX_SOCKET" -f /dev/null "$@"; }
 tmux_screen() { [ -n "$TMUX_SOCKET" ] && tmux_cmd capture-pane -p -t hl; }
@@ -279,14 +242,10 @@ launch_in_tmux() {
   PROGRAM_PID=$(cat "$RUN_DIR/harrowlight.pid")
 }
 
-# start_in_tmux WIDTH HEIGHT [NAME=VALUE...]: launch_in_tmux, then waits for the first
-# screen. The size query's reply leaves its escape byte as the last key seen, so an arrow
-# read with the first screen would be damped as a repeat: a few key-less ticks pass first.
-start_in_tmux() {
-  launch_in_tmux "$@"
-  wait_until "the first screen" screen_drawn
-  settle
-}
+# start_in_tmux WIDTH HEIGHT [NAME=VALUE...]: launch_in_tmux, then the first screen. The
+# size query's reply leaves its escape byte as the last key seen, so an arrow read with the
+# first screen would be damped as a repeat: a few key-less ticks pass first.
+start_in_tmux() { launch_in_tmux "$@" && wait_until "the first screen" screen_drawn && settle; }
 
 # start_script_in_tmux WIDTH HEIGHT SCRIPT [ARG...]: runs the bash SCRIPT in a new pane as
 # pane.sh does; its errors go to pane.err, and it ends by writing its status to "finished".
@@ -313,11 +272,7 @@ exit_status() { cat "$RUN_DIR/exit.status"; }
 start_on_terminal() {
   ./harrowlight <&0 &
   pid=$!
-  local i
-  for ((i = 0; i < 500; i++)); do
-    handlers_installed "$pid" && break
-    sleep 0.01
-  done
+  for _ in {1..500}; do handlers_installed "$pid" && break; sleep 0.01; done
 }
 
 # handlers_installed PID: the program catches SIGTERM, SIGHUP and SIGINT.
@@ -327,8 +282,7 @@ handlers_installed() {
   [ -n "$mask" ] && [ $((16#$mask & 16#4003)) -eq $((16#4003)) ]
 }
 
-# ---------------------------------------------------------------------------------------
-# The stand-in camera tools
+# --- The stand-in camera tools ---
 
 # log_count PATTERN: lines of the stand-in log matching the extended regular expression.
 log_count() { if [ -e "$STANDIN_LOG" ]; then grep -cE -- "$1" "$STANDIN_LOG" || true; else echo 0; fi; }
@@ -383,8 +337,7 @@ tool_dir() {
   done
 }
 
-# ---------------------------------------------------------------------------------------
-# CONFIG.DAT and gpio.sim
+# --- CONFIG.DAT and gpio.sim ---
 
 state_size() { stat -c %s "$RUN_DIR/CONFIG.DAT"; }
 # state_word N [FILE]: the signed 32-bit integer N of CONFIG.DAT (0 ID, 1 MenuPos,
@@ -462,8 +415,7 @@ choose_play() {
   key Enter
 }
 
-# ---------------------------------------------------------------------------------------
-# Process figures
+# --- Process figures ---
 
 fd_count() { find "/proc/$1/fd" -mindepth 1 -maxdepth 1 2>/dev/null | wc -l; }
 # proc_kb PID KEY: a kB figure of /proc/PID/status (VmRSS, VmHWM, RssAnon ...).
@@ -497,8 +449,7 @@ steady() {
 # random_sleep MAX_MS: sleeps a random time from 0 to MAX_MS milliseconds.
 random_sleep() { sleep "$(printf '0.%03d' $((RANDOM % ($1 + 1))))"; }
 
-# ---------------------------------------------------------------------------------------
-# Emulated machines: a Debian kernel with a busybox initramfs under QEMU
+# --- Emulated machines: a Debian kernel with a busybox initramfs under QEMU ---
 
 QEMU_PID=""
 MONITOR_PID=""
