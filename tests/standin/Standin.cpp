@@ -41,8 +41,7 @@ bool StartsWith(const std::string& Text, const char* Prefix) {
 }
 
 bool IsCameraTool(const std::string& Name) {
-  return StartsWith(Name, "raspi") || StartsWith(Name, "rpicam-") ||
-         StartsWith(Name, "libcamera-");
+  return StartsWith(Name, "raspi") || StartsWith(Name, "rpicam-") || StartsWith(Name, "libcamera-");
 }
 
 // Leaves plain words bare and single-quotes everything else, so a log line reads as the

@@ -20,19 +20,13 @@
 
 namespace {
 
+using testsupport::MenuValues;
+
 class ExpansionTest : public testsupport::HarrowlightTest {
  protected:
   void SetUp() override {
     HarrowlightTest::SetUp();
     for (auto& Selection : ThisConfigSave.MenuSelection) Selection = 1;
-  }
-
-  // Menu i's keyword and values; null entries stay absent.
-  static void Values(int Menu, std::initializer_list<const char*> Texts) {
-    int Entry = 0;
-    for (const char* Text : Texts) {
-      ThisConfig.MenuValue[Menu][Entry++] = Text ? testsupport::HeapText(Text) : nullptr;
-    }
   }
 
   static std::string Expand(const std::string& Command) {
@@ -44,27 +38,27 @@ class ExpansionTest : public testsupport::HarrowlightTest {
 };
 
 TEST_F(ExpansionTest, MenuPlaceholderBecomesKeywordBlankAndCommittedValue) {
-  Values(0, {"-ex", "auto", "night"});
+  MenuValues(0, {"-ex", "auto", "night"});
   ThisConfigSave.MenuSelection[0] = 2;
   ThisConfigSave.MenuItemPos = 1;  // only the committed item counts
   EXPECT_EQ(Expand("raspistill [0] -o x [0]"), "raspistill -ex night -o x -ex night");
 }
 
 TEST_F(ExpansionTest, VoidRemovesKeywordAndValueButKeepsSurroundingBlanks) {
-  Values(0, {"-ifx", "VOID"});
+  MenuValues(0, {"-ifx", "VOID"});
   EXPECT_EQ(Expand("a [0] b"), "a  b");
 }
 
 TEST_F(ExpansionTest, ItemWithoutValueGivesKeywordAndBlank) {
-  Values(0, {"-vf", "x"});
+  MenuValues(0, {"-vf", "x"});
   ThisConfigSave.MenuSelection[0] = 5;
   EXPECT_EQ(Expand("a [0]b"), "a -vf b");
 }
 
 TEST_F(ExpansionTest, SelectionOutsideTheTableCountsAsNoValue) {
-  Values(0, {"-a", "x"});
-  Values(1, {"-b", "y"});
-  Values(2, {"-c", "z"});
+  MenuValues(0, {"-a", "x"});
+  MenuValues(1, {"-b", "y"});
+  MenuValues(2, {"-c", "z"});
   ThisConfigSave.MenuSelection[0] = -1;
   ThisConfigSave.MenuSelection[1] = 64;
   ThisConfigSave.MenuSelection[2] = INT_MAX;
@@ -75,28 +69,28 @@ TEST_F(ExpansionTest, MenuOneAndMenuTenHaveDistinctPlaceholders) {
   for (int Menu = 0; Menu <= 10; ++Menu) {
     std::string Keyword = "k" + std::to_string(Menu);
     std::string Value = "v" + std::to_string(Menu);
-    Values(Menu, {Keyword.c_str(), Value.c_str()});
+    MenuValues(Menu, {Keyword.c_str(), Value.c_str()});
   }
   EXPECT_EQ(Expand("[1] [10] [0]"), "k1 v1 k10 v10 k0 v0");
 }
 
 TEST_F(ExpansionTest, ExpansionEndsAtTheFirstMenuWithoutKeyword) {
-  Values(0, {"-a", "x"});
-  Values(2, {"-c", "z"});
+  MenuValues(0, {"-a", "x"});
+  MenuValues(2, {"-c", "z"});
   EXPECT_EQ(Expand("[0] [1] [2]"), "-a x [1] [2]");
 }
 
 TEST_F(ExpansionTest, ValueMayHoldHigherMenuPlaceholdersButNotLowerOnes) {
-  Values(0, {"-a", "x"});
-  Values(1, {"-b", "[0]/[2]"});
-  Values(2, {"-c", "z"});
+  MenuValues(0, {"-a", "x"});
+  MenuValues(1, {"-b", "[0]/[2]"});
+  MenuValues(2, {"-c", "z"});
   EXPECT_EQ(Expand("[1]"), "-b [0]/-c z");
 }
 
 TEST_F(ExpansionTest, PreviewSizeFollowsTheHiddenMenu) {
   std::strcpy(ThisConfig.PreviewSmall, "-p 0,0,320,240");
   std::strcpy(ThisConfig.PreviewLarge, "-f");
-  Values(0, {"-x", "[PREVIEW_SIZE]"});
+  MenuValues(0, {"-x", "[PREVIEW_SIZE]"});
   EXPECT_EQ(Expand("[PREVIEW_SIZE] [0]"), "-p 0,0,320,240 -x -p 0,0,320,240");
   ThisConfigSave.PreviewSize = 1;
   EXPECT_EQ(Expand("[PREVIEW_SIZE] [0]"), "-f -x -f");
@@ -104,7 +98,7 @@ TEST_F(ExpansionTest, PreviewSizeFollowsTheHiddenMenu) {
 
 TEST_F(ExpansionTest, LongExpansionIsCutAt4096WithoutOverrun) {
   std::string Long(3000, 'v');
-  Values(0, {"-k", Long.c_str()});
+  MenuValues(0, {"-k", Long.c_str()});
   constexpr char Canary = 0x5a;
   std::vector<char> Memory(TextSize + 64, Canary);
   std::strcpy(Memory.data(), "[0][0]");
@@ -123,7 +117,7 @@ class CaptureTest : public ExpansionTest {
   }
 
   // One "EXEC" menu as menu Menu, committed to the template.
-  static void ExecMenu(int Menu, const char* Template) { Values(Menu, {"EXEC", Template}); }
+  static void ExecMenu(int Menu, const char* Template) { MenuValues(Menu, {"EXEC", Template}); }
 
   std::string Capture() {
     StartCapture();
@@ -154,7 +148,7 @@ TEST_F(CaptureTest, MenusWithoutKeywordDoNotEndTheTemplateSearch) {
 }
 
 TEST_F(CaptureTest, WithoutExecMenuAnEmptyCommandStillCounts) {
-  Values(0, {"-ex", "auto"});
+  MenuValues(0, {"-ex", "auto"});
   EXPECT_EQ(Capture(), "");
   EXPECT_EQ(ThisConfigSave.Mode, ModeRecording);
   EXPECT_EQ(ThisConfigSave.ID, 2);
@@ -168,7 +162,7 @@ TEST_F(CaptureTest, ExecItemWithoutValueGivesAnEmptyCommand) {
 }
 
 TEST_F(CaptureTest, BackquotesBecomeCommasInTheTemplateOnly) {
-  Values(0, {"-x", "a`b"});
+  MenuValues(0, {"-x", "a`b"});
   ExecMenu(1, "raspistill -p 0`0 [0]");
   EXPECT_EQ(Capture(), "raspistill -p 0,0 -x a`b");
 }
@@ -193,7 +187,7 @@ TEST_F(CaptureTest, PlayOpensTheListInsteadOfCapturing) {
 TEST_F(CaptureTest, FileNameJoinsDirectoryAndPatternThenGetsDateAndNumber) {
   std::strcpy(ThisConfig.Directory, "/home/pi/DCIM/");
   std::strcpy(ThisConfig.Filename, "IMG_[YEAR][MONTH][DAY]_[HOUR][MINUTE][SECOND]_[ID]_[0].jpg");
-  Values(0, {"-ex", "auto"});
+  MenuValues(0, {"-ex", "auto"});
   ExecMenu(1, "raspistill [0] -o [FILENAME] &");
   EXPECT_EQ(Capture(), "raspistill -ex auto -o /home/pi/DCIM/IMG_20140305_070809_000001_[0].jpg &");
 }
@@ -202,7 +196,7 @@ TEST_F(CaptureTest, PlaceholdersBroughtInByMenuValuesAreExpanded) {
   std::strcpy(ThisConfig.Directory, "/d/");
   std::strcpy(ThisConfig.Filename, "f");
   std::strcpy(ThisConfig.PreviewSmall, "-p 1");
-  Values(0, {"-o", "[FILENAME]_[YEAR]-[MONTH]_[ID] [PREVIEW_SIZE]"});
+  MenuValues(0, {"-o", "[FILENAME]_[YEAR]-[MONTH]_[ID] [PREVIEW_SIZE]"});
   ExecMenu(1, "cam [0]");
   EXPECT_EQ(Capture(), "cam -o /d/f_2014-03_000001 -p 1");
 }
@@ -405,7 +399,7 @@ TEST_F(CaptureTest, CaptureThatCannotSucceedIsRefusedWithItsReason) {
 
 TEST_F(ExpansionTest, OverLongMenuValueIsReportedAsCut) {
   std::string Long(4000, 'v');
-  Values(0, {"-k", Long.c_str()});
+  MenuValues(0, {"-k", Long.c_str()});
   std::vector<char> Buffer(TextSize, '\0');
   std::strcpy(Buffer.data(), "[0]");
   EXPECT_TRUE(ExpandMenuPlaceholders(Buffer.data()));

@@ -53,46 +53,30 @@ TEST(StrTrimTest, InnerWhiteSpaceStays) {
   EXPECT_STREQ(StrTrim(Line), "a \t b");
 }
 
-TEST(StrReplaceTest, ReplacesEveryOccurrenceInPlace) {
-  char Text[TextSize] = "a`b`c`";
-  EXPECT_EQ(StrReplace(Text, "`", ","), Text);
-  EXPECT_STREQ(Text, "a,b,c,");
-}
+// Each row: text, what to find, its replacement, the result.
+struct ReplaceCase {
+  const char* Text;
+  const char* Find;
+  const char* Replace;
+  const char* Result;
+};
 
-TEST(StrReplaceTest, NoMatchLeavesTextUnchanged) {
-  char Text[TextSize] = "raspistill -o [FILE]";
-  StrReplace(Text, "[FILENAME]", "x");
-  EXPECT_STREQ(Text, "raspistill -o [FILE]");
-}
-
-TEST(StrReplaceTest, EmptyReplaceDeletesEveryOccurrence) {
-  char Text[TextSize] = "[ID]a[ID][ID]b";
-  StrReplace(Text, "[ID]", "");
-  EXPECT_STREQ(Text, "ab");
-}
-
-TEST(StrReplaceTest, AdjacentPlaceholdersAreEachReplaced) {
-  char Text[TextSize] = "[ID][ID]";
-  StrReplace(Text, "[ID]", "7");
-  EXPECT_STREQ(Text, "77");
-}
-
-TEST(StrReplaceTest, InsertedTextIsNotSearchedAgain) {
-  char Text[TextSize] = "x[A]y";
-  StrReplace(Text, "[A]", "[A][A]");
-  EXPECT_STREQ(Text, "x[A][A]y");
-}
-
-TEST(StrReplaceTest, MatchesAreCaseSensitive) {
-  char Text[TextSize] = "[id] [ID]";
-  StrReplace(Text, "[ID]", "1");
-  EXPECT_STREQ(Text, "[id] 1");
-}
-
-TEST(StrReplaceTest, EmptyFindChangesNothing) {
-  char Text[TextSize] = "unchanged";
-  EXPECT_EQ(StrReplace(Text, "", "x"), Text);
-  EXPECT_STREQ(Text, "unchanged");
+TEST(StrReplaceTest, ReplacesEveryWholeCaseSensitiveMatchOnce) {
+  const ReplaceCase Cases[] = {
+      {"a`b`c`", "`", ",", "a,b,c,"},                                       // every occurrence
+      {"raspistill -o [FILE]", "[FILENAME]", "x", "raspistill -o [FILE]"},  // no match
+      {"[ID]a[ID][ID]b", "[ID]", "", "ab"},                                 // empty deletes
+      {"[ID][ID]", "[ID]", "7", "77"},                                      // adjacent
+      {"x[A]y", "[A]", "[A][A]", "x[A][A]y"},                               // not searched again
+      {"[id] [ID]", "[ID]", "1", "[id] 1"},                                 // case-sensitive
+      {"unchanged", "", "x", "unchanged"},                                  // empty find
+  };
+  for (const ReplaceCase& Case : Cases) {
+    char Text[TextSize];
+    std::strcpy(Text, Case.Text);
+    EXPECT_EQ(StrReplace(Text, Case.Find, Case.Replace), Text) << Case.Text;
+    EXPECT_STREQ(Text, Case.Result) << Case.Text;
+  }
 }
 
 TEST(StrReplaceTest, ReplaceMayComeFromTheTextItself) {

@@ -10,6 +10,8 @@
 
 namespace {
 
+using testsupport::MenuLabels;
+
 const std::string Begin = "\x1b[0m\x1b[2J";
 const std::string End = "\x1b[H";
 const std::string TitleOn = "\x1b[0m\x1b[1m\x1b[37m\x1b[40m";
@@ -39,22 +41,14 @@ class DisplayTest : public testsupport::HarrowlightTest {
     ThisConfig.BorderLeft = 2;
     ThisConfig.ItemWidth = 16;
     ThisConfig.ItemHeight = 2;
-    AddMenu(0, {"ISO", "AUTO", "100", "200"});
-    AddMenu(1, {"EXPOSURE", "AUTO", "NIGHT"});
-    AddMenu(2, {"EXEC", "PHOTO", "VIDEO"});
-    AddMenu(3, {"POWER", "OFF", "SLEEP 5"});
+    MenuLabels(0, {"ISO", "AUTO", "100", "200"});
+    MenuLabels(1, {"EXPOSURE", "AUTO", "NIGHT"});
+    MenuLabels(2, {"EXEC", "PHOTO", "VIDEO"});
+    MenuLabels(3, {"POWER", "OFF", "SLEEP 5"});
     ThisConfigSave.MenuSelection[0] = 1;
     ThisConfigSave.MenuSelection[1] = 2;
     ThisConfigSave.MenuSelection[2] = 1;
     ThisConfigSave.MenuSelection[3] = 2;
-  }
-
-  void AddMenu(int Menu, std::initializer_list<const char*> Texts) {
-    int Entry = 0;
-    for (const char* Text : Texts) {
-      std::free(ThisConfig.Menu[Menu][Entry]);
-      ThisConfig.Menu[Menu][Entry++] = testsupport::HeapText(Text);
-    }
   }
 
   void AddEntries(int Count) {
@@ -169,7 +163,7 @@ TEST_F(DisplayTest, HugeRowCountAndMenuPositionsFinishWithoutDrawingOutsideTheLi
 
 TEST_F(DisplayTest, ItemLabelIsCentredWithTheOddBlankOnTheRight) {
   ThisConfig.ItemWidth = 10;
-  AddMenu(0, {"ISO", "AB", "ABC"});
+  MenuLabels(0, {"ISO", "AB", "ABC"});
   Browse(0, 1);
   EXPECT_TRUE(Contains(Draw(2), "\x1b[4;2f    AB    \n"));
   Browse(0, 2);
@@ -178,16 +172,16 @@ TEST_F(DisplayTest, ItemLabelIsCentredWithTheOddBlankOnTheRight) {
 
 TEST_F(DisplayTest, TitleAsWideAsTheCellIsShownWholeAndALongerOneCut) {
   ThisConfig.ItemWidth = 10;
-  AddMenu(0, {"EXACTLYTEN", "A"});
+  MenuLabels(0, {"EXACTLYTEN", "A"});
   Browse(0, 1);
   EXPECT_TRUE(Contains(Draw(2), "\x1b[3;2fEXACTLYTEN\n"));
-  AddMenu(0, {"LONGERTITLE!"});
+  MenuLabels(0, {"LONGERTITLE!"});
   EXPECT_TRUE(Contains(Draw(2), "\x1b[3;2fLONGERTITL\n"));
 }
 
 TEST_F(DisplayTest, LabelWiderThanTheCellIsCutWithoutCentring) {
   ThisConfig.ItemWidth = 10;
-  AddMenu(0, {"ISO", "VERYLONGLABEL", "TENLETTERS"});
+  MenuLabels(0, {"ISO", "VERYLONGLABEL", "TENLETTERS"});
   Browse(0, 1);
   EXPECT_TRUE(Contains(Draw(2), "\x1b[4;2fVERYLONGLA\n"));
   Browse(0, 2);
@@ -297,42 +291,22 @@ TEST_F(DisplayTest, ClockStandsOnTheLineAboveTheLast) {
 
 // Playback list.
 
-TEST_F(DisplayTest, ListAtItsFirstEntryLeavesTheUpperRowsBlank) {
+TEST_F(DisplayTest, ListKeepsTheChosenEntryOnItsRowAndLeavesRowsPastTheEndsBlank) {
   DisplayHeight = 6;
   DisplayWidth = 12;
   AddEntries(8);
-  ShowList(0);
-  EXPECT_EQ(Draw(4), Begin +                                          //
-                         EntrySelected + "\x1b[4;1fcap0.jpg    \n" +  //
-                         EntryOn + "\x1b[5;1fcap1.jpg    \n" +        //
-                         "\x1b[0m" + End);
-}
-
-TEST_F(DisplayTest, ListInTheMiddleFillsEveryRowButTheLast) {
-  DisplayHeight = 6;
-  DisplayWidth = 12;
-  AddEntries(8);
-  ShowList(4);
-  EXPECT_EQ(Draw(4), Begin +                                          //
-                         EntryOn + "\x1b[1;1fcap1.jpg    \n" +        //
-                         EntryOn + "\x1b[2;1fcap2.jpg    \n" +        //
-                         EntryOn + "\x1b[3;1fcap3.jpg    \n" +        //
-                         EntrySelected + "\x1b[4;1fcap4.jpg    \n" +  //
-                         EntryOn + "\x1b[5;1fcap5.jpg    \n" +        //
-                         "\x1b[0m" + End);
-}
-
-TEST_F(DisplayTest, ListAtItsLastEntryLeavesTheLowerRowsBlank) {
-  DisplayHeight = 6;
-  DisplayWidth = 12;
-  AddEntries(8);
-  ShowList(7);
-  EXPECT_EQ(Draw(4), Begin +                                          //
-                         EntryOn + "\x1b[1;1fcap4.jpg    \n" +        //
-                         EntryOn + "\x1b[2;1fcap5.jpg    \n" +        //
-                         EntryOn + "\x1b[3;1fcap6.jpg    \n" +        //
-                         EntrySelected + "\x1b[4;1fcap7.jpg    \n" +  //
-                         "\x1b[0m" + End);
+  // The chosen entry stands on row 4; rows 1 to 5 show its neighbours where there are any.
+  for (int Chosen : {0, 4, 7}) {
+    ShowList(Chosen);
+    std::string Expected = Begin;
+    for (int Row = 1; Row <= 5; ++Row) {
+      const int Entry = Chosen + Row - 4;
+      if (Entry < 0 || Entry > 7) continue;
+      Expected += (Entry == Chosen ? EntrySelected : EntryOn) + "\x1b[" + std::to_string(Row) +
+                  ";1fcap" + std::to_string(Entry) + ".jpg    \n";
+    }
+    EXPECT_EQ(Draw(4), Expected + "\x1b[0m" + End) << "chosen entry " << Chosen;
+  }
 }
 
 TEST_F(DisplayTest, EmptyListDrawsOnlyTheFrame) {

@@ -21,6 +21,9 @@
 
 namespace {
 
+using testsupport::MenuLabels;
+using testsupport::MenuValues;
+
 const std::string Right = "\x1bOC";
 const std::string Left = "\x1bOD";
 const std::string Up = "\x1bOA";
@@ -38,30 +41,16 @@ class MenuKeysTest : public testsupport::HarrowlightTest {
     ThisConfigSave.SleepPeriod = 1;
   }
 
-  // Menu i with a title and labels; null entries stay absent.
-  static void Labels(int Menu, std::initializer_list<const char*> Texts) {
-    int Entry = 0;
-    for (const char* Text : Texts) {
-      ThisConfig.Menu[Menu][Entry++] = Text ? testsupport::HeapText(Text) : nullptr;
-    }
-  }
-  static void Values(int Menu, std::initializer_list<const char*> Texts) {
-    int Entry = 0;
-    for (const char* Text : Texts) {
-      ThisConfig.MenuValue[Menu][Entry++] = Text ? testsupport::HeapText(Text) : nullptr;
-    }
-  }
-
   // Two option menus and a power menu.
   static void StandardMenus() {
-    Labels(0, {"Exposure", "Auto", "Night", "Sports"});
-    Values(0, {"-ex", "auto", "night", "sports"});
-    Labels(1, {"Effect", "None", "Sketch"});
-    Values(1, {"-ifx", "none", "sketch"});
-    Labels(2, {"Power", "Off", "Hide", "LED off", "LED on", "Sleep 5", "Sleep off", "Empty",
-               "Shutdown"});
-    Values(2, {"POWER", "OFF", "HIDE MENU", "LED OFF", "LED ON", "SLEEP 5", "SLEEP OFF", nullptr,
-               "SHUTDOWN"});
+    MenuLabels(0, {"Exposure", "Auto", "Night", "Sports"});
+    MenuValues(0, {"-ex", "auto", "night", "sports"});
+    MenuLabels(1, {"Effect", "None", "Sketch"});
+    MenuValues(1, {"-ifx", "none", "sketch"});
+    MenuLabels(2, {"Power", "Off", "Hide", "LED off", "LED on", "Sleep 5", "Sleep off", "Empty",
+                   "Shutdown"});
+    MenuValues(2, {"POWER", "OFF", "HIDE MENU", "LED OFF", "LED ON", "SLEEP 5", "SLEEP OFF",
+                   nullptr, "SHUTDOWN"});
   }
 
   void Press(const std::string& Keys) {
@@ -116,7 +105,7 @@ TEST_F(MenuKeysTest, RightStopsAtItem63OfAFullMenu) {
 }
 
 TEST_F(MenuKeysTest, DownStopsAtMenu63WhenAllMenusExist) {
-  for (int Menu = 0; Menu < MenuCount; ++Menu) Labels(Menu, {"M", "a"});
+  for (int Menu = 0; Menu < MenuCount; ++Menu) MenuLabels(Menu, {"M", "a"});
   ThisConfigSave.MenuPos = 63;
   Press(Down);
   EXPECT_EQ(ThisConfigSave.MenuPos, 63);
@@ -209,7 +198,7 @@ TEST_F(MenuKeysTest, EnterWithoutChangeStillStopsTools) {
 }
 
 TEST_F(MenuKeysTest, EnterOnAMenuWithoutKeywordActsLikeAnOptionMenu) {
-  Labels(0, {"Orphan", "a", "b"});
+  MenuLabels(0, {"Orphan", "a", "b"});
   ThisConfigSave.Mode = ModePreview;
   ThisConfigSave.MenuItemPos = 2;
   Press("\n");
@@ -257,8 +246,8 @@ TEST_F(MenuKeysTest, SpaceWhileRecordingStopsTheCaptureWithoutSaving) {
 }
 
 TEST_F(MenuKeysTest, SpaceInPreviewStopsToolsThenCaptures) {
-  Labels(0, {"Capture", "Still"});
-  Values(0, {"EXEC", "raspistill -o x.jpg &"});
+  MenuLabels(0, {"Capture", "Still"});
+  MenuValues(0, {"EXEC", "raspistill -o x.jpg &"});
   ThisConfigSave.Mode = ModePreview;
   ThisConfigSave.ID = 4;
   Press(" ");
@@ -272,8 +261,8 @@ TEST_F(MenuKeysTest, SpaceInPreviewStopsToolsThenCaptures) {
 }
 
 TEST_F(MenuKeysTest, RefusedCaptureLeavesThePreviewRunning) {
-  Labels(0, {"Capture", "Still"});
-  Values(0, {"EXEC", "raspistill -o [FILENAME] &"});
+  MenuLabels(0, {"Capture", "Still"});
+  MenuValues(0, {"EXEC", "raspistill -o [FILENAME] &"});
   std::strcpy(ThisConfig.Directory, "/missing/");
   world().FolderError = ENOENT;
   ThisConfigSave.Mode = ModePreview;
@@ -303,8 +292,8 @@ TEST_F(MenuKeysTest, LargePreviewSwallowsTheFirstArrowOrEnter) {
 }
 
 TEST_F(MenuKeysTest, LargePreviewLetsSpaceCaptureWithTheLargeSize) {
-  Labels(0, {"Capture", "Still"});
-  Values(0, {"EXEC", "raspistill [PREVIEW_SIZE] &"});
+  MenuLabels(0, {"Capture", "Still"});
+  MenuValues(0, {"EXEC", "raspistill [PREVIEW_SIZE] &"});
   std::strcpy(ThisConfig.PreviewLarge, "-f");
   std::strcpy(ThisConfig.PreviewSmall, "-p 0,0,320,240");
   ThisConfigSave.PreviewSize = 1;
@@ -419,8 +408,8 @@ TEST_F(MenuKeysTest, OnlyShutdownItemsOfPowerMenusAreSteppedOff) {
   for (const Case& C : Cases) {
     ++Row;
     ResetProgramState();
-    Labels(0, {"Exposure", "Auto", "Night"});
-    Values(0, {"-ex", "auto", "night"});
+    MenuLabels(0, {"Exposure", "Auto", "Night"});
+    MenuValues(0, {"-ex", "auto", "night"});
     int Entry = 0;
     for (const char* Value : C.PowerValues) {
       ThisConfig.Menu[1][Entry] = testsupport::HeapText("Item");

@@ -16,7 +16,8 @@
 
 namespace {
 
-using Bytes = std::vector<unsigned char>;
+using testsupport::Bytes;
+using testsupport::Encoded;
 
 ConfigSaveStruct Record(std::int32_t Id, std::int32_t Selection) {
   ConfigSaveStruct State{};
@@ -27,12 +28,6 @@ ConfigSaveStruct Record(std::int32_t Id, std::int32_t Selection) {
   State.SleepPeriod = 1;
   State.Mode = ModePreview;
   return State;
-}
-
-Bytes Encoded(const ConfigSaveStruct& State) {
-  unsigned char Raw[StateFileSize];
-  EncodeState(State, Raw);
-  return Bytes(Raw, Raw + StateFileSize);
 }
 
 Bytes FileBytes(const std::string& Path) {

@@ -18,7 +18,8 @@
 
 namespace {
 
-using Bytes = std::vector<unsigned char>;
+using testsupport::Bytes;
+using testsupport::Encoded;
 
 // A record whose every field differs, all within the ranges loading keeps.
 ConfigSaveStruct SampleState() {
@@ -31,12 +32,6 @@ ConfigSaveStruct SampleState() {
   State.Mode = ModePreview;
   State.PreviewSize = -1;
   return State;
-}
-
-Bytes Encoded(const ConfigSaveStruct& State) {
-  unsigned char Raw[StateFileSize];
-  EncodeState(State, Raw);
-  return Bytes(Raw, Raw + StateFileSize);
 }
 
 Bytes Le(std::uint32_t Word) {

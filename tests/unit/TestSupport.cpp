@@ -150,4 +150,26 @@ char* HeapText(const char* Text) {
   return Copy;
 }
 
+static void SetTexts(char* (&Entries)[MenuEntryCount], std::initializer_list<const char*> Texts) {
+  int Entry = 0;
+  for (const char* Text : Texts) {
+    std::free(Entries[Entry]);
+    Entries[Entry++] = Text != nullptr ? HeapText(Text) : nullptr;
+  }
+}
+
+void MenuLabels(int Menu, std::initializer_list<const char*> Texts) {
+  SetTexts(ThisConfig.Menu[Menu], Texts);
+}
+
+void MenuValues(int Menu, std::initializer_list<const char*> Texts) {
+  SetTexts(ThisConfig.MenuValue[Menu], Texts);
+}
+
+Bytes Encoded(const ConfigSaveStruct& State) {
+  unsigned char Raw[StateFileSize];
+  EncodeState(State, Raw);
+  return Bytes(Raw, Raw + StateFileSize);
+}
+
 }  // namespace testsupport

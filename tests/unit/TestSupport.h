@@ -9,6 +9,7 @@
 #include <cstring>
 #include <ctime>
 #include <deque>
+#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -78,6 +79,15 @@ class ScratchDirectory {
 
 // Stores Text as a heap copy the way the configuration reader would.
 char* HeapText(const char* Text);
+
+// Menu Menu's labels (ThisConfig.Menu) or values (ThisConfig.MenuValue) from entry 0 on,
+// as heap copies in place of what stood there; a null text leaves its entry absent.
+void MenuLabels(int Menu, std::initializer_list<const char*> Texts);
+void MenuValues(int Menu, std::initializer_list<const char*> Texts);
+
+// The 280 bytes EncodeState makes of State.
+using Bytes = std::vector<unsigned char>;
+Bytes Encoded(const ConfigSaveStruct& State);
 
 class HarrowlightTest : public ::testing::Test {
  protected:
