@@ -42,8 +42,6 @@ press Left 12 "$(centred "SLEEP 1M")"
 
 log "shutdown switches the LED and the backlight off"
 gpio_write_word "$WORD_GPCLR0" 0
-kill -TERM "$PROGRAM_PID"
-wait_for_exit
-[ "$(exit_status)" -eq 0 ] || fail "exit status $(exit_status)"
+expect_exit TERM
 [ "$(gpio_word "$WORD_GPCLR0")" -eq $((1 << PIN_LCD)) ] ||
   fail "last clear was not the backlight: $(gpio_word "$WORD_GPCLR0")"

@@ -52,9 +52,7 @@ for row in "${rows[@]}"; do
     wait_log " -o $captures/IMG_[0-9]{8}_000001\\.jpg\$" 1
     expect_row_has 1 REC
   fi
-  kill -TERM "$PROGRAM_PID"
-  wait_for_exit
-  [ "$(exit_status)" -eq 0 ] || fail "exit status $(exit_status)"
+  expect_exit TERM
   stop_tmux
   kill_our_standins
 done

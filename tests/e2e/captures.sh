@@ -29,9 +29,7 @@ space_in_preview() {
 }
 
 stop_run() {
-  kill -TERM "$PROGRAM_PID"
-  wait_for_exit
-  [ "$(exit_status)" -eq 0 ] || fail "exit status $(exit_status)"
+  expect_exit TERM
   stop_tmux
 }
 

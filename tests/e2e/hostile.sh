@@ -50,12 +50,7 @@ case_names() {
   choose_play
   settle
   key Space
-  expect_row 13 "a?[2Jb.jpg"
-  expect_row 14 "c?]0;pwned?d.jpg"
-  expect_row 15 "e?[?1lf.jpg"
-  expect_row 16 "g?h.jpg"
-  expect_row 17 "i?j.jpg"
-  expect_row 18 "k.jpg"
+  expect_rows 13 "a?[2Jb.jpg" "c?]0;pwned?d.jpg" "e?[?1lf.jpg" "g?h.jpg" "i?j.jpg" "k.jpg"
   row_reads 12 "" || fail "row 12 not blank: '$(screen_row 12)'"
   [ "$(tmux_cmd display-message -p -t hl '#{pane_title}')" != pwned ] ||
     fail "a recording's name retitled the terminal"

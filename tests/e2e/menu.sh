@@ -102,8 +102,7 @@ settle
 log "off ends the run"
 press Right 12 "$(centred OFF)"
 key Enter
-wait_for_exit
-[ "$(exit_status)" -eq 0 ] || fail "exit status $(exit_status)"
+expect_exit
 cmp -s "$RUN_DIR/stty.before" "$RUN_DIR/stty.after" || fail "terminal settings not restored"
 [ "$(state_size)" -eq 280 ] || fail "CONFIG.DAT holds $(state_size) bytes"
 expect_word() { [ "$(state_word "$1")" -eq "$2" ] || fail "$3 is $(state_word "$1"), expected $2"; }
@@ -122,10 +121,8 @@ stop_tmux
 
 log "a restart shows the same position and selections"
 HL_COMMAND='./harrowlight <&0 2>stderr.log' start_in_tmux 80 24
-expect_row 11 "POWER"
-expect_row 12 "$(centred OFF)"
-expect_row 3 "RESOLUTION"
-expect_row 4 "$(centred 1024x768)"
+expect_rows 11 "POWER" "$(centred OFF)"
+expect_rows 3 "RESOLUTION" "$(centred 1024x768)"
 expect_row 8 "$(centred NEGATIVE)"
 expect_row 10 "$(centred STILL)"
 expect_row 1 "      SLEEP OFF"
@@ -144,7 +141,5 @@ wait_until "the preview to be killed" no_standin_running raspistill
 stop_tmux
 start_in_tmux 80 24
 expect_row 12 "$(centred "HIDE MENU")"
-kill -TERM "$PROGRAM_PID"
-wait_for_exit
-[ "$(exit_status)" -eq 0 ] || fail "exit status $(exit_status) after restart"
+expect_exit TERM
 expect_word 7 1 "selection of POWER after the restart"

@@ -41,10 +41,7 @@ settle
 log "space lists the recordings"
 key Space
 # 24 rows: the highlighted first entry stands on row 13, the rows above it stay blank.
-expect_row 13 "$hostile1"
-expect_row 14 "clip1.h264"
-expect_row 15 "pic1.jpg"
-expect_row 16 "$hostile2"
+expect_rows 13 "$hostile1" "clip1.h264" "pic1.jpg" "$hostile2"
 for row in 1 2 3 4 5 6 7 8 9 10 11 12 17 18 19 20 21 22 23 24; do
   row_reads "$row" "" || fail "row $row not blank in the list: '$(screen_row "$row")'"
 done
@@ -86,7 +83,5 @@ settle
 key Space
 wait_log '^raspistill ' 3
 expect_row 11 "EXEC"
-kill -TERM "$PROGRAM_PID"
-wait_for_exit
-[ "$(exit_status)" -eq 0 ] || fail "exit status $(exit_status)"
+expect_exit TERM
 no_pwned

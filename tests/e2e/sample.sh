@@ -11,9 +11,7 @@ sed "s|^DIRECTORY=.*|DIRECTORY=$RUN_DIR/captures/|" "$TESTS_DIR/../config/Harrow
   >"$RUN_DIR/Harrowlight.ini"
 
 start_in_tmux 80 24
-expect_row 11 "RESOLUTION"
-expect_row 12 "$(centred 2592x1944)"
-expect_row 13 "EXPOSURE"
+expect_rows 11 "RESOLUTION" "$(centred 2592x1944)" "EXPOSURE"
 expect_row 15 "WHITE BALANCE"
 expect_row 17 "IMAGE EFFECT"
 expect_row 19 "ISO"
@@ -46,6 +44,4 @@ settle
 key Space
 capture_name=$(basename "$(compgen -G "$RUN_DIR/captures/IMG_*_000001.jpg")")
 expect_row 13 "$capture_name"
-kill -TERM "$PROGRAM_PID"
-wait_for_exit
-[ "$(exit_status)" -eq 0 ] || fail "exit status $(exit_status)"
+expect_exit TERM

@@ -22,15 +22,8 @@ check_first_screen() {
   expect_row 2 "memory"
   screen_row_styled 1 | grep -qE $'\e\\[([0-9]+;)*41(;[0-9]+)*m' || fail "row 1 not on red"
   # Item labels are centred in the 20 columns of a cell.
-  expect_row $((top + 1)) "      640x480"
-  expect_row $((top + 2)) "EXPOSURE"
-  expect_row $((top + 3)) "        AUTO"
-  expect_row $((top + 4)) "EFFECT"
-  expect_row $((top + 5)) "        NONE"
-  expect_row $((top + 6)) "EXEC"
-  expect_row $((top + 7)) "       STILL"
-  expect_row $((top + 8)) "POWER"
-  expect_row $((top + 9)) "     HIDE MENU"
+  expect_rows $((top + 1)) "      640x480" "EXPOSURE" "        AUTO" "EFFECT" "        NONE" \
+    "EXEC" "       STILL" "POWER" "     HIDE MENU"
   # Nothing above the first menu, nothing after the last.
   for row in $(seq 3 $((top - 1))) $(seq $((top + 10)) $((height - 2))) "$height"; do
     row_reads "$row" "" || fail "row $row of $height not blank: '$(screen_row "$row")'"
@@ -42,23 +35,17 @@ check_first_screen() {
   ! screen_row_styled $((top + 2)) | grep -qE "$highlight" || fail "second menu highlighted"
 }
 
-log "80x24"
-start_in_tmux 80 24
-check_first_screen 24 11
-key x
-expect_row 1 "      SLEEP 1m"
-kill -TERM "$PROGRAM_PID"
-wait_for_exit
-stop_tmux
-rm -f "$RUN_DIR/CONFIG.DAT"
-
-log "100x30"
-start_in_tmux 100 30
-check_first_screen 30 15
-kill -TERM "$PROGRAM_PID"
-wait_for_exit
-stop_tmux
-rm -f "$RUN_DIR/CONFIG.DAT"
+for size in 80x24:11 100x30:15; do
+  log "${size%:*}"
+  width=${size%x*} height=${size%:*} height=${height#*x}
+  start_in_tmux "$width" "$height"
+  check_first_screen "$height" "${size#*:}"
+  key x
+  expect_row 1 "      SLEEP 1m"
+  expect_exit TERM
+  stop_tmux
+  rm -f "$RUN_DIR/CONFIG.DAT"
+done
 
 log "no terminal"
 (

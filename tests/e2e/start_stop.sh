@@ -25,9 +25,7 @@ for flag in -icanon -echo isig; do
 done
 
 log "SIGTERM"
-kill -TERM "$PROGRAM_PID"
-wait_for_exit
-[ "$(exit_status)" -eq 0 ] || fail "exit status $(exit_status)"
+expect_exit TERM
 [ "$(state_size)" -eq 280 ] || fail "CONFIG.DAT holds $(state_size) bytes"
 [ "$(state_word 0)" -eq 1 ] || fail "ID $(state_word 0) saved, expected 1"
 wait_until "the preview stand-in to be killed" no_standin_running raspistill
@@ -46,16 +44,15 @@ zombies() { ps -o stat= --ppid "$PROGRAM_PID" | grep -c '^Z' || true; }
 few_zombies() { [ "$(zombies)" -le 1 ]; }
 wait_until "ended tools to be collected" few_zombies
 program_running || fail "program ended"
-kill -TERM "$PROGRAM_PID"
-wait_for_exit
-[ "$(exit_status)" -eq 0 ] || fail "exit status $(exit_status)"
+expect_exit TERM
 stop_tmux
 
 log "a missing camera tool is named; nothing the shell says reaches the screen"
-config_set PREVIEW 'rpicam-hello -t 0 &'
+# A name the stand-in does not play (it plays rpicam-hello).
+config_set PREVIEW 'rpicam-absent -t 0 &'
 start_in_tmux 80 24
 tmux_cmd pipe-pane -t hl "cat >>'$RUN_DIR/pane.out'"
-wait_until "the tool to be named" message_shows "Camera tool not found: rpicam-hello."
+wait_until "the tool to be named" message_shows "Camera tool not found: rpicam-absent."
 sleep 2 # two watchdog periods, each running the preview command
 ! grep -aq ': not found' "$RUN_DIR/pane.out" || fail "the shell wrote on the screen"
 kill -TERM "$PROGRAM_PID"

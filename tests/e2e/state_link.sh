@@ -37,9 +37,7 @@ still_linked || fail "the automatic save replaced the link"
 log "linked state file: shutdown"
 settle
 press Down 11 EXPOSURE
-kill -TERM "$PROGRAM_PID"
-wait_for_exit
-[ "$(exit_status)" -eq 0 ] || fail "exit status $(exit_status)"
+expect_exit TERM
 still_linked || fail "the shutdown save replaced the link"
 [ "$(state_word 1)" -eq 1 ] || fail "the shutdown save did not reach the linked file"
 [ "$(stat -c %s "$target")" -eq 280 ] || fail "the linked file holds $(stat -c %s "$target") bytes"
@@ -65,9 +63,7 @@ settle
 key Space
 wait_log ' -o .*_000042\.jpg' 1
 wait_until "the error line" message_shows "Failed to open file: CONFIG.DAT"
-kill -TERM "$PROGRAM_PID"
-wait_for_exit
-[ "$(exit_status)" -eq 0 ] || fail "exit status $(exit_status)"
+expect_exit TERM
 cmp -s "$state" "$RUN_DIR/before.dat" || fail "the read-only state file was replaced"
 [ "$(stat -c '%a %U' "$state")" = "444 $(id -un)" ] || fail "mode or owner changed"
 [ ! -e "$state.tmp" ] || fail "a temporary file was left behind"

@@ -96,7 +96,5 @@ settle
 program_running || fail "the program ended"
 [ ! -e "$RUN_DIR/missing" ] || fail "the capture created the missing directory"
 [ "$(log_count ' -o ')" -eq 0 ] || fail "a capture command ran"
-kill -TERM "$PROGRAM_PID"
-wait_for_exit
-[ "$(exit_status)" -eq 0 ] || fail "exit status $(exit_status)"
+expect_exit TERM
 [ "$(state_word 0)" -eq 1 ] || fail "capture number $(state_word 0) saved, expected 1"

@@ -46,9 +46,7 @@ settle
 key Space
 expect_row 11 "EXEC"
 settle
-kill -TERM "$PROGRAM_PID"
-wait_for_exit
-[ "$(exit_status)" -eq 0 ] || fail "exit status $(exit_status)"
+expect_exit TERM
 
 report=$RUN_DIR/memcheck.log
 [ -s "$report" ] || true  # --quiet writes nothing when all is well

@@ -63,8 +63,6 @@ fi
 [ "$fds1" -le "$fds0" ] || fail "descriptors grew from $fds0 to $fds1"
 [ "$kids1" -le "$kids0" ] || fail "children grew from $kids0 to $kids1"
 
-kill -TERM "$PROGRAM_PID"
-wait_for_exit
-[ "$(exit_status)" -eq 0 ] || fail "exit status $(exit_status)"
+expect_exit TERM
 expect_valid_state
 cmp -s "$RUN_DIR/stty.before" "$RUN_DIR/stty.after" || fail "terminal settings not restored"

@@ -84,9 +84,7 @@ variant() {
   sleep 0.5
   [ "$(($(wchar "$PROGRAM_PID") - written))" -gt 500 ] || fail "$name: no redraw after a key"
   program_running || fail "$name: the program ended"
-  kill -TERM "$PROGRAM_PID"
-  wait_for_exit
-  [ "$(exit_status)" -eq 0 ] || fail "$name: exit status $(exit_status)"
+  expect_exit TERM
   expect_valid_state
   stop_tmux
   kill_our_standins

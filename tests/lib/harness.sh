@@ -173,6 +173,11 @@ screen_drawn() { screen_text | grep -q '[^[:space:]]'; }
 
 # expect_row N TEXT: waits until row N reads exactly TEXT.
 expect_row() { wait_until "row $1 to read '$2'" row_reads "$1" "$2"; }
+# expect_rows FIRST TEXT...: rows FIRST, FIRST+1 ... read the TEXTs in turn.
+expect_rows() {
+  local row=$1 text
+  for text in "${@:2}"; do expect_row $((row++)) "$text"; done
+}
 expect_row_has() { wait_until "row $1 to hold '$2'" row_has "$1" "$2"; }
 
 # key NAME...: the keys through KEY_SENDER (tmux key names, or text after -l).
@@ -266,6 +271,13 @@ wait_for_exit() {
   wait_until "the terminal settings to be recorded" test -s "$RUN_DIR/stty.after"
 }
 exit_status() { cat "$RUN_DIR/exit.status"; }
+# expect_exit [SIGNAL]: sends SIGNAL to the program (none: it ends by itself), waits for the
+# end and fails unless the status is 0.
+expect_exit() {
+  [ -z "${1:-}" ] || kill "-$1" "$PROGRAM_PID"
+  wait_for_exit
+  [ "$(exit_status)" -eq 0 ] || fail "exit status $(exit_status)"
+}
 
 # start_on_terminal: inside a pane, starts ./harrowlight in the background on the pane's
 # terminal and waits (at most 5 s) until its signal handlers are in place. Sets pid.
