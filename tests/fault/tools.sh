@@ -94,42 +94,30 @@ variant() {
 CASES=" ${FAULT_TOOL_CASES:-hang crash garbage missing no_ps} "
 wanted() { [[ $CASES == *" $1 "* ]]; }
 
-# Hanging tools ignore their run time and stay until killed.
-if wanted hang; then
-  tool_dir "$RUN_DIR/hang" killall
-  counting_ps "$RUN_DIR/hang"
+# Each row: the case, the system tools on its PATH, its camera tools (link: the stand-ins;
+# a wrapper body around the stand-in %s; empty: none), what counts the watchdog's runs (ps;
+# none: without ps no check can run, so no preview is started on a guess, and the tick goes
+# on), the stand-ins' environment. Hanging tools ignore their run time and stay until killed.
+cases=(
+  'hang|killall|exec %s "$@" -t 0|ps|'
+  'crash|killall|link|ps|HARROWLIGHT_STANDIN_EXIT=crash'
+  "garbage|killall cat|cat $RUN_DIR/garbage.bytes; cat $RUN_DIR/garbage.bytes >&2; exec %s \"\$@\"|ps|HARROWLIGHT_STANDIN_EXIT=now"
+  'missing|killall||ps|'
+  'no_ps|killall|link|none|HARROWLIGHT_STANDIN_EXIT=now'
+)
+for row in "${cases[@]}"; do
+  IFS='|' read -r name tools body source environment <<<"$row"
+  wanted "$name" || continue
+  # shellcheck disable=SC2086 # the tools are words
+  tool_dir "$RUN_DIR/$name" $tools
+  [ "$source" = none ] || counting_ps "$RUN_DIR/$name"
   for tool in raspistill raspivid; do
-    wrapper "$RUN_DIR/hang" "$tool" "exec $HL_STANDINS/$tool \"\$@\" -t 0"
+    case $body in
+      "") ;;
+      link) standin_links "$RUN_DIR/$name" "$tool" ;;
+      *) wrapper "$RUN_DIR/$name" "$tool" "${body//%s/$HL_STANDINS/$tool}" ;;
+    esac
   done
-  variant hang ps
-fi
-
-if wanted crash; then
-  tool_dir "$RUN_DIR/crash" killall
-  counting_ps "$RUN_DIR/crash"
-  standin_links "$RUN_DIR/crash" raspistill raspivid
-  variant crash ps HARROWLIGHT_STANDIN_EXIT=crash
-fi
-
-if wanted garbage; then
-  tool_dir "$RUN_DIR/garbage" killall cat
-  counting_ps "$RUN_DIR/garbage"
-  for tool in raspistill raspivid; do
-    wrapper "$RUN_DIR/garbage" "$tool" \
-      "cat $RUN_DIR/garbage.bytes; cat $RUN_DIR/garbage.bytes >&2; exec $HL_STANDINS/$tool \"\$@\""
-  done
-  variant garbage ps HARROWLIGHT_STANDIN_EXIT=now
-fi
-
-if wanted missing; then
-  tool_dir "$RUN_DIR/missing" killall
-  counting_ps "$RUN_DIR/missing"
-  variant missing ps
-fi
-
-# Without ps no check can run, so no preview is started on a guess; the tick goes on.
-if wanted no_ps; then
-  tool_dir "$RUN_DIR/no_ps" killall
-  standin_links "$RUN_DIR/no_ps" raspistill raspivid
-  variant no_ps none HARROWLIGHT_STANDIN_EXIT=now
-fi
+  # shellcheck disable=SC2086 # no assignment, or one
+  variant "$name" "$source" $environment
+done

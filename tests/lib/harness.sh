@@ -474,14 +474,39 @@ stop_qemu() {
 # elapsed START: seconds since START (a date +%s.%N), one decimal.
 elapsed() { awk -v a="$1" -v b="$(date +%s.%N)" 'BEGIN { printf "%.1f", b - a }'; }
 
-# unpack_boot_packages DEBS EXTRACT ARCH FLAVOUR [KERNEL_MEMBER...]: unpacks the kernel
-# package (only the named members, when given) into EXTRACT, busybox-static into
-# EXTRACT/static and busybox into EXTRACT/shell, and sets Kernel to the kernel image.
-unpack_boot_packages() {
-  local debs=$1 extract=$2 arch=$3 flavour=$4 deb partial
-  shift 4
-  mkdir -p "$extract"
-  deb=$(compgen -G "$debs/linux-image-*-${flavour}_*_$arch.deb" | head -n1)
+# boot_packages CACHE ARCH FLAVOUR [KERNEL_MEMBER...]: Debian's kernel (the one the
+# meta-package linux-image-FLAVOUR names), busybox-static (init and tools) and busybox (the
+# shell of the camera's commands: it looks commands up on PATH before its applets, so the
+# stand-ins are found) for ARCH, downloaded once into CACHE/debs with a private apt state
+# (the host's dpkg configuration is never changed), unpacked into $RUN_DIR/extract (the
+# kernel's named members only, when given; the busybox builds in static/ and shell/). Sets
+# Kernel to the kernel image.
+boot_packages() {
+  local cache=$1 arch=$2 flavour=$3 debs=$1/debs extract=$RUN_DIR/extract state kernel deb partial
+  shift 3
+  mkdir -p "$debs" "$extract"
+  if ! { boot_deb "$debs" "linux-image-*-$flavour" "$arch" && boot_deb "$debs" busybox-static "$arch" &&
+    boot_deb "$debs" busybox "$arch"; } >/dev/null; then
+    # The apt state and the downloads stay in a directory of this run's own until they are
+    # complete, so two runs sharing the cache never write the same file.
+    state=$(mktemp -d "$cache/fetch.XXXXXX")
+    mkdir -p "$state"/{lists/partial,archives/partial,debs}
+    touch "$state/status"
+    local apt=(-o "Dir::State=$state" -o "Dir::State::status=$state/status" -o "Dir::Cache=$state"
+      -o "Dir::Cache::archives=$state/archives" -o "APT::Architecture=$arch"
+      -o "APT::Architectures::=$arch" -o Debug::NoLocking=1 -o APT::Sandbox::User=root
+      -o Acquire::Languages=none)
+    log "reading the $arch package lists"
+    apt-get "${apt[@]}" -qq update
+    kernel=$(apt-cache "${apt[@]}" depends "linux-image-$flavour" |
+      awk -v want="^linux-image-.*-$flavour\$" '$1 == "Depends:" && $2 ~ want { print $2; exit }')
+    [ -n "$kernel" ] || fail "linux-image-$flavour names no $arch kernel"
+    log "downloading $kernel, busybox-static and busybox ($arch)"
+    (cd "$state/debs" && apt-get "${apt[@]}" -qq download "$kernel:$arch" "busybox-static:$arch" "busybox:$arch")
+    mv "$state"/debs/*.deb "$debs/"
+    rm -rf "$state"
+  fi
+  deb=$(boot_deb "$debs" "linux-image-*-$flavour" "$arch")
   if [ $# -eq 0 ]; then
     dpkg-deb -x "$deb" "$extract"
   else
@@ -494,13 +519,15 @@ unpack_boot_packages() {
     fi
     cp -a "$deb.unpacked/." "$extract"
   fi
-  dpkg-deb -x "$(compgen -G "$debs/busybox-static_*_$arch.deb" | head -n1)" "$extract/static"
-  dpkg-deb -x "$(compgen -G "$debs/busybox_*_$arch.deb" | head -n1)" "$extract/shell"
+  dpkg-deb -x "$(boot_deb "$debs" busybox-static "$arch")" "$extract/static"
+  dpkg-deb -x "$(boot_deb "$debs" busybox "$arch")" "$extract/shell"
   Kernel=$(compgen -G "$extract/boot/vmlinuz-*-$flavour" | head -n1)
   if [ -z "$Kernel" ] || [ ! -x "$extract/static/bin/busybox" ] || [ ! -x "$extract/shell/bin/busybox" ]; then
     fail "kernel or busybox missing from the packages"
   fi
 }
+# boot_deb DEBS NAME ARCH: the cached package file; 1 when there is none.
+boot_deb() { compgen -G "$1/$2_*_$3.deb" | head -n1 | grep .; }
 
 # initramfs_base ROOT EXTRACT INIT STANDINS: the directories, the static busybox (init and
 # tools), the dynamic one as /bin/busybox-shell (init links /bin/sh to it), INIT as /init,

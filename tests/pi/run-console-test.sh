@@ -41,9 +41,7 @@ file -L "$Program" 2>/dev/null | grep -q 'x86-64.*statically linked' || fail "$P
 [ -z "$ShotDir" ] || mkdir -p "$ShotDir"
 
 # --- Kernel, busybox and initramfs ---------------------------------------------------------
-mkdir -p "$Cache"
-"$Here/pi-fetch.sh" "$Cache" amd64 amd64
-unpack_boot_packages "$Cache/debs" "$RUN_DIR/extract" amd64 amd64 './boot/vmlinuz-*'
+boot_packages "$Cache" amd64 amd64 './boot/vmlinuz-*'
 
 # Copies each host program, with the shared libraries it loads, into the initramfs ROOT.
 copy_with_libraries() {

@@ -49,9 +49,7 @@ require_tools "qemu-system-$System" fdtput socat cpio gzip dpkg-deb apt-get
 file -L "$Program" 2>/dev/null | grep -q 'ARM.*statically linked' || fail "$Program is not a static ARM program"
 
 # --- Kernel, device tree, busybox and the initramfs -----------------------------------------
-mkdir -p "$Cache"
-"$Here/pi-fetch.sh" "$Cache" "$Arch" "$Flavour"
-unpack_boot_packages "$Cache/debs" "$RUN_DIR/extract" "$Arch" "$Flavour"
+boot_packages "$Cache" "$Arch" "$Flavour"
 Dtb=$(find "$RUN_DIR/extract/usr/lib" -name "$DtbName" | head -n1)
 [ -n "$Dtb" ] || fail "device tree missing from the kernel package"
 # The Pi 3's first PL011 carries the Bluetooth controller, which would take the serial
