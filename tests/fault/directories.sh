@@ -69,19 +69,15 @@ run_unwritable() {
   log "$what: both saves reported, the old record kept, the run went on"
 }
 
-log "full program directory"
-full=$RUN_DIR/full
-small_tmpfs "$full"
-program_dir "$full"
-dd if=/dev/zero of="$full/filler" bs=4k status=none 2>/dev/null || true
-run_unwritable "$full" "full directory"
-
-log "read-only program directory"
-ro=$RUN_DIR/readonly
-small_tmpfs "$ro"
-program_dir "$ro"
-mount -o remount,ro "$ro" || fail "cannot remount the tmpfs read-only"
-run_unwritable "$ro" "read-only directory"
+# Each row: the directory, what makes it unwritable once it holds the program.
+for row in "full|dd if=/dev/zero of=$RUN_DIR/full/filler bs=4k status=none 2>/dev/null || true" \
+  "read-only|mount -o remount,ro $RUN_DIR/read-only || fail 'cannot remount the tmpfs read-only'"; do
+  log "${row%%|*} program directory"
+  small_tmpfs "$RUN_DIR/${row%%|*}"
+  program_dir "$RUN_DIR/${row%%|*}"
+  eval "${row#*|}"
+  run_unwritable "$RUN_DIR/${row%%|*}" "${row%%|*} directory"
+done
 kill_our_standins
 
 log "capture into a missing directory"
