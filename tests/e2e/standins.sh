@@ -1,8 +1,9 @@
 #!/bin/bash
 # The stand-in camera tools and player themselves: the log line quotes the arguments so a
-# shell reads them back unchanged, a camera tool writes its "-o" file (the player does not),
-# "-t" and HARROWLIGHT_STANDIN_MS bound the run, "-t 0" runs until killed, SIGKILL ends
-# it, and HARROWLIGHT_STANDIN_EXIT=crash ends at once without a file.
+# shell reads them back unchanged, every camera tool name writes its "-o" file (the player
+# does not), "-t" and HARROWLIGHT_STANDIN_MS bound the run, "-t 0" runs until killed,
+# SIGKILL ends it, HARROWLIGHT_STANDIN_EXIT=crash ends at once without a file, and as "ps"
+# it lists the command lines of the processes named.
 # shellcheck source=tests/lib/harness.sh
 source "$(dirname "$0")/../lib/harness.sh"
 setup_run standins "$@"
@@ -30,6 +31,13 @@ log "the player is named omxplayer.bin and writes no file"
   fail "player logged as: $(tail -n 1 "$STANDIN_LOG")"
 if [ -e hdmi ] || [ -e "$RUN_DIR/clip.h264" ]; then fail "the player wrote a file"; fi
 
+log "the newer camera tools log and write their --output file"
+for tool in rpicam-still rpicam-vid libcamera-still libcamera-vid; do
+  "$HL_STANDINS/$tool" -t 10 --output "$tool.out"
+  [ -s "$tool.out" ] || fail "$tool wrote no file"
+  [ "$(tail -n 1 "$STANDIN_LOG")" = "$tool -t 10 --output $tool.out" ] || fail "$tool not logged"
+done
+
 log "the default run time can be shortened"
 HARROWLIGHT_STANDIN_MS=10 "$HL_STANDINS/raspivid" -o short.h264
 [ -s short.h264 ] || fail "no video file written"
@@ -42,6 +50,9 @@ wait_until "the endless stand-in to write its file" test -s long.h264
 sleep 0.3
 kill -0 "$pid" 2>/dev/null || fail "-t 0 ended by itself"
 ps -o comm= -p "$pid" | grep -qx raspivid || fail "process not named raspivid"
+# As ps (for busybox systems) it lists the command lines of the processes so named.
+(exec -a ps "$HL_STANDINS/standin" h -o cmd -C nothing -C raspivid) |
+  grep -qxF "$HL_STANDINS/raspivid -t 0 -o long.h264" || fail "the ps stand-in does not list raspivid"
 kill -9 "$pid"
 set +e
 wait "$pid"
