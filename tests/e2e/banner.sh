@@ -9,10 +9,8 @@ install_program production
 check_banner() {
   local before after output status
   before=$(ls -A "$RUN_DIR")
-  set +e
-  output=$(cd "$RUN_DIR" && ./harrowlight "$@" </dev/null)
-  status=$?
-  set -e
+  status=0
+  output=$(cd "$RUN_DIR" && ./harrowlight "$@" </dev/null) || status=$?
   after=$(ls -A "$RUN_DIR")
   [ "$status" -eq 0 ] || fail "argument '$*': exit status $status"
   [ "$(printf '%s\n' "$output" | wc -l)" -eq 1 ] || fail "argument '$*': not one line: $output"

@@ -54,17 +54,13 @@ ps -o comm= -p "$pid" | grep -qx raspivid || fail "process not named raspivid"
 (exec -a ps "$HL_STANDINS/standin" h -o cmd -C nothing -C raspivid) |
   grep -qxF "$HL_STANDINS/raspivid -t 0 -o long.h264" || fail "the ps stand-in does not list raspivid"
 kill -9 "$pid"
-set +e
-wait "$pid"
-status=$?
-set -e
+status=0
+wait "$pid" || status=$?
 [ "$status" -eq 137 ] || fail "SIGKILL did not end the stand-in (status $status)"
 
 log "crash mode ends at once without a file"
-set +e
-HARROWLIGHT_STANDIN_EXIT=crash "$HL_STANDINS/raspistill" -t 0 -o crash.jpg
-status=$?
-set -e
+status=0
+HARROWLIGHT_STANDIN_EXIT=crash "$HL_STANDINS/raspistill" -t 0 -o crash.jpg || status=$?
 [ "$status" -eq 1 ] || fail "crash mode exit status $status"
 [ ! -e crash.jpg ] || fail "crash mode wrote its file"
 [ "$(log_count '^raspistill -t 0 -o crash\.jpg$')" -eq 1 ] || fail "crash call not logged"
