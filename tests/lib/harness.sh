@@ -15,18 +15,16 @@ if [ -z "${HARNESS_ISOLATED:-}" ] && [ -z "${HARNESS_SHARED_PIDS:-}" ] &&
 fi
 
 TESTS_DIR=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
-# Upper bound of each wait; a slow machine only makes a passing test slower.
+# The bound of each wait (a slow machine only makes a passing test slower), and the second
+# of the script after which every wait fails (CTest's timeout less a little; 0: none).
 HARNESS_WAIT=${HARNESS_WAIT:-15}
-# Seconds into the script after which every wait fails (0: none). CTest sets it a little
-# under its own timeout, so a run that hangs still reports what it waited for.
 HARNESS_LIMIT=${HARROWLIGHT_TEST_LIMIT:-0}
 SCREEN_READER=${SCREEN_READER:-tmux_screen} KEY_SENDER=${KEY_SENDER:-tmux_keys}
 NAME="test" RUN_DIR="" STANDIN_LOG="" TMUX_SOCKET="" TMUX_STARTS=0 PROGRAM_PID=""
-# A process whose end fails every wait at once (the pane's shell, QEMU); with
-# PANE_RUNS_PROGRAM=1 the pane runs the program itself and records its exit status.
-WATCH_PID="" PANE_RUNS_PROGRAM=0
-# Processes killed and functions run at the end, before the run directory goes.
-BACKGROUND_PIDS=() CLEANUP_HOOKS=() SHOW_FILES=()
+# WATCH_PID: a process whose end fails every wait (the pane, QEMU); PANE_RUNS_PROGRAM=1:
+# the pane runs the program and records its status. At the end BACKGROUND_PIDS are killed
+# and CLEANUP_HOOKS run.
+WATCH_PID="" PANE_RUNS_PROGRAM=0 BACKGROUND_PIDS=() CLEANUP_HOOKS=() SHOW_FILES=()
 
 # Pins of tests/e2e/test.ini and words of the simulated GPIO page.
 PIN_UP=17 PIN_LEFT=22 PIN_RIGHT=23 PIN_DOWN=27 PIN_ENTER=24 PIN_SPACE=25 PIN_LED=18 PIN_LCD=12
@@ -55,9 +53,8 @@ require_tools() {
   done
 }
 
-# setup_run NAME [HARROWLIGHT SIMGPIO STANDIN_DIR]: the run directory (RUN_DIR, with a
-# capture folder), the private tmux socket directory, the traps; with the programs also
-# HL_BIN, HL_SIMGPIO_BIN and HL_STANDINS, checked.
+# setup_run NAME [HARROWLIGHT SIMGPIO STANDIN_DIR]: RUN_DIR (with captures/), the tmux
+# socket directory, the traps; with the programs HL_BIN, HL_SIMGPIO_BIN and HL_STANDINS.
 setup_run() {
   NAME=$1
   if [ $# -ge 4 ]; then
@@ -72,8 +69,7 @@ setup_run() {
   STANDIN_LOG=$RUN_DIR/standin.log
   SHOW_FILES=("$RUN_DIR/exit.status" "$RUN_DIR/pane.err" "$STANDIN_LOG")
   mkdir "$RUN_DIR/captures"
-  # tmux keeps its sockets in this run's own directory, so no other run on the machine
-  # (whose namespace may give it the same process ids) can reach its server.
+  # Sockets of this run's own, out of reach of other runs (which may have the same pids).
   export TMUX_TMPDIR=$RUN_DIR/tmux
   mkdir -m 700 "$TMUX_TMPDIR"
   trap harness_end EXIT
@@ -96,9 +92,8 @@ harness_end() {
   exit "$status"
 }
 
-# install_program production|simgpio [INI]: the program as ./harrowlight with INI (default
-# tests/e2e/test.ini) pointed at the run's capture folder; the simulated build also gets a
-# fresh gpio.sim: all words zero but GPLEV0, all ones (no button pressed).
+# install_program production|simgpio [INI]: ./harrowlight and INI (tests/e2e/test.ini) with
+# the run's capture folder; the simulated build gets a gpio.sim with no button pressed.
 install_program() {
   case $1 in
     production) cp "$HL_BIN" "$RUN_DIR/harrowlight" ;;
@@ -122,9 +117,9 @@ config_set() {
 
 # --- Waiting ---
 
-# wait_until DESCRIPTION COMMAND...: polls COMMAND until it succeeds. Fails when it has not
-# within HARNESS_WAIT seconds or the script's time limit, and at once when WATCH_PID ends
-# or the program in the pane ends (unless it had already ended when the wait began).
+# wait_until DESCRIPTION COMMAND...: polls COMMAND until it succeeds; fails after
+# HARNESS_WAIT seconds or at the time limit, and at once when WATCH_PID or the program in
+# the pane ends (unless it had ended before the wait began).
 wait_until() {
   local what=$1 deadline=$((SECONDS + HARNESS_WAIT)) ended_before=0
   shift
@@ -158,8 +153,7 @@ process_gone() {
 
 # --- The screen and the keys ---
 
-# The screen as text, one line per row (row 1 first), trailing blanks dropped: whatever
-# the function named in SCREEN_READER prints.
+# The screen as SCREEN_READER prints it: one line per row from row 1, trailing blanks dropped.
 screen_text() { "$SCREEN_READER"; }
 screen_row() { screen_text | sed -n "${1}p"; }
 row_reads() { [ "$(screen_row "$1")" = "$2" ]; }
@@ -215,8 +209,7 @@ stop_tmux() {
   TMUX_SOCKET="" WATCH_PID="" PANE_RUNS_PROGRAM=0
 }
 
-# pane_script LINE...: writes pane.sh, which enters the run directory with the stand-ins
-# first on PATH and runs the lines.
+# pane_script LINE...: pane.sh: the LINEs in the run directory, the stand-ins first on PATH.
 pane_script() {
   {
     echo '#!/bin/bash'
@@ -227,11 +220,10 @@ pane_script() {
   chmod +x "$RUN_DIR/pane.sh"
 }
 
-# launch_in_tmux WIDTH HEIGHT [NAME=VALUE...]: starts ./harrowlight in a pane of the given
-# size with the assignments exported. The pane records the terminal settings before and
-# after (stty.before, stty.after), the program's process id (PROGRAM_PID) and its exit
-# status (exit.status), then stays open. HL_COMMAND, when set, replaces "./harrowlight <&0"
-# (other streams or limits; it must end in the program's own process).
+# launch_in_tmux WIDTH HEIGHT [NAME=VALUE...]: ./harrowlight in a pane, the assignments
+# exported; the pane records stty.before, stty.after, PROGRAM_PID and exit.status, then stays
+# open. HL_COMMAND replaces "./harrowlight <&0" (other streams or limits; it must end in the
+# program's own process).
 launch_in_tmux() {
   local width=$1 height=$2 assignment exports=()
   shift 2
@@ -252,8 +244,8 @@ launch_in_tmux() {
 # first screen would be damped as a repeat: a few key-less ticks pass first.
 start_in_tmux() { launch_in_tmux "$@" && wait_until "the first screen" screen_drawn && settle; }
 
-# start_script_in_tmux WIDTH HEIGHT SCRIPT [ARG...]: runs the bash SCRIPT in a new pane as
-# pane.sh does; its errors go to pane.err, and it ends by writing its status to "finished".
+# start_script_in_tmux WIDTH HEIGHT SCRIPT [ARG...]: the bash SCRIPT in a pane, errors in
+# pane.err, its status in "finished".
 start_script_in_tmux() {
   local width=$1 height=$2
   shift 2
@@ -279,8 +271,8 @@ expect_exit() {
   [ "$(exit_status)" -eq 0 ] || fail "exit status $(exit_status)"
 }
 
-# start_on_terminal: inside a pane, starts ./harrowlight in the background on the pane's
-# terminal and waits (at most 5 s) until its signal handlers are in place. Sets pid.
+# start_on_terminal: in a pane, ./harrowlight in the background; sets pid once its signal
+# handlers are in place (at most 5 s).
 start_on_terminal() {
   ./harrowlight <&0 &
   pid=$!
@@ -337,8 +329,7 @@ standin_links() {
   for name in "$@"; do ln -sf "$HL_STANDINS/$name" "$dir/$name"; done
 }
 
-# tool_dir DIR TOOL...: DIR holds links to the named system tools and nothing else (the
-# pane script itself needs stty and sleep).
+# tool_dir DIR TOOL...: DIR holds links to these system tools, stty and sleep, and nothing else.
 tool_dir() {
   local dir=$1 tool path
   shift
@@ -394,9 +385,8 @@ le32() {
   done
 }
 
-# write_state FILE ID [SLEEP_PERIOD]: a whole record with capture number ID: menu 0
-# showing item 1, every menu on item 1, sleep period SLEEP_PERIOD (default 1), idle,
-# small preview.
+# write_state FILE ID [SLEEP_PERIOD]: a record with capture number ID, every menu on item 1,
+# SLEEP_PERIOD (1), idle, small preview.
 write_state() {
   local words=("$2" 0 1)
   for _ in {1..64}; do words+=(1); done
@@ -417,8 +407,7 @@ press_button() {
   settle
 }
 
-# choose_play: from the EXPOSURE menu of test.ini, commits "PLAY" in the EXEC menu, so that
-# Space opens the playback list.
+# choose_play: from test.ini's EXPOSURE menu, commits EXEC's "PLAY" (Space opens the list).
 choose_play() {
   press Down 11 "EFFECT"
   press Down 11 "EXEC"
@@ -474,13 +463,10 @@ stop_qemu() {
 # elapsed START: seconds since START (a date +%s.%N), one decimal.
 elapsed() { awk -v a="$1" -v b="$(date +%s.%N)" 'BEGIN { printf "%.1f", b - a }'; }
 
-# boot_packages CACHE ARCH FLAVOUR [KERNEL_MEMBER...]: Debian's kernel (the one the
-# meta-package linux-image-FLAVOUR names), busybox-static (init and tools) and busybox (the
-# shell of the camera's commands: it looks commands up on PATH before its applets, so the
-# stand-ins are found) for ARCH, downloaded once into CACHE/debs with a private apt state
-# (the host's dpkg configuration is never changed), unpacked into $RUN_DIR/extract (the
-# kernel's named members only, when given; the busybox builds in static/ and shell/). Sets
-# Kernel to the kernel image.
+# boot_packages CACHE ARCH FLAVOUR [KERNEL_MEMBER...]: the kernel linux-image-FLAVOUR names,
+# busybox-static (init, tools) and busybox (the shell: it finds the stand-ins on PATH before
+# its applets) for ARCH, fetched once into CACHE/debs with a private apt state, unpacked into
+# $RUN_DIR/extract (static/, shell/; of the kernel only the MEMBERs, if named). Sets Kernel.
 boot_packages() {
   local cache=$1 arch=$2 flavour=$3 debs=$1/debs extract=$RUN_DIR/extract state kernel deb partial
   shift 3
@@ -529,9 +515,8 @@ boot_packages() {
 # boot_deb DEBS NAME ARCH: the cached package file; 1 when there is none.
 boot_deb() { compgen -G "$1/$2_*_$3.deb" | head -n1 | grep .; }
 
-# initramfs_base ROOT EXTRACT INIT STANDINS: the directories, the static busybox (init and
-# tools), the dynamic one as /bin/busybox-shell (init links /bin/sh to it), INIT as /init,
-# and in /opt/standin the stand-in program under each of its names and as ps.
+# initramfs_base ROOT EXTRACT INIT STANDINS: the static busybox, the other as busybox-shell
+# (init makes it /bin/sh), INIT as /init, the stand-in in /opt/standin under its names and ps.
 initramfs_base() {
   local link
   mkdir -p "$1"/{bin,dev,proc,sys,opt/harrowlight,opt/standin}
@@ -546,9 +531,8 @@ initramfs_base() {
 # pack_initramfs ROOT OUTPUT: a gzipped newc archive of ROOT.
 pack_initramfs() { (cd "$1" && find . | LC_ALL=C sort | cpio -o -H newc --quiet | gzip -1 >"$2"); }
 
-# start_qemu SYSTEM MONITOR_SOCKET LOG ARGUMENT...: qemu-system-SYSTEM paused (the
-# monitor's "cont" starts the guest), its monitor on MONITOR_SOCKET, its output in LOG;
-# every wait fails once it ends. open_monitor joins the monitor when the socket is there.
+# start_qemu SYSTEM MONITOR_SOCKET LOG ARGUMENT...: qemu-system-SYSTEM paused ("cont"
+# starts it), output in LOG, its monitor joined; every wait fails once it ends.
 start_qemu() {
   local system=$1 socket=$2 qemu_log=$3
   shift 3
@@ -564,8 +548,7 @@ start_qemu() {
 
 monitor_command() { echo "$*" >&"$MONITOR_IN"; }
 
-# read_guest COUNT UNIT ADDRESS: COUNT values of UNIT (b, h or w) of guest physical memory
-# from ADDRESS, as the monitor's "xp" shows them (0x-prefixed hexadecimal); 1 when the
+# read_guest COUNT b|h|w ADDRESS: guest physical memory as "xp" shows it (0x...); 1 when the
 # monitor does not answer in time.
 read_guest() {
   local line values=() found deadline=$((SECONDS + HARNESS_WAIT))
