@@ -105,17 +105,12 @@ key Enter
 expect_exit
 cmp -s "$RUN_DIR/stty.before" "$RUN_DIR/stty.after" || fail "terminal settings not restored"
 [ "$(state_size)" -eq 280 ] || fail "CONFIG.DAT holds $(state_size) bytes"
-expect_word() { [ "$(state_word "$1")" -eq "$2" ] || fail "$3 is $(state_word "$1"), expected $2"; }
-expect_word 0 2 "ID"
-expect_word 1 4 "MenuPos"
-expect_word 2 6 "MenuItemPos"
-expect_word 3 2 "selection of RESOLUTION"
-expect_word 4 1 "selection of EXPOSURE"
-expect_word 5 2 "selection of EFFECT"
-expect_word 6 1 "selection of EXEC"
-expect_word 7 6 "selection of POWER"
-expect_word 67 0 "SleepPeriod"
-expect_word 69 0 "PreviewSize"
+# Word=value of CONFIG.DAT: ID, MenuPos, MenuItemPos, the selections of RESOLUTION,
+# EXPOSURE, EFFECT, EXEC and POWER, SleepPeriod, PreviewSize.
+for pair in 0=2 1=4 2=6 3=2 4=1 5=2 6=1 7=6 67=0 69=0; do
+  [ "$(state_word "${pair%=*}")" -eq "${pair#*=}" ] ||
+    fail "CONFIG.DAT word ${pair%=*} is $(state_word "${pair%=*}"), expected ${pair#*=}"
+done
 wait_until "the preview to be killed" no_standin_running raspistill
 stop_tmux
 
