@@ -27,7 +27,6 @@ LC_ALL=C awk 'BEGIN { srand(7); for (i = 0; i < 4000; i++) printf "%c", int(rand
   tr -d '\033\005' >"$RUN_DIR/garbage.bytes"
 
 ps_calls_at_least() { [ "$(wc -l <"$RUN_DIR/ps.calls")" -ge "$1" ]; }
-saved_id_is() { [ "$(state_word 0)" = "$1" ]; }
 # shellcheck disable=SC2009 # pgrep does not print the process state
 zombies() { ps -o stat= --ppid "$1" 2>/dev/null | grep -c '^Z' || true; }
 wchar() { awk '/^wchar:/ { print $2 }' "/proc/$1/io"; }
@@ -44,34 +43,27 @@ variant() {
   : >"$STANDIN_LOG"
   start_in_tmux 80 24 "PATH=$RUN_DIR/$name" "$@"
   sleep 2
-  local fds children ended
+  local fds children ended runs
   fds=$(steady fd_count "$PROGRAM_PID")
   children=$(steady other_children "$PROGRAM_PID")
-  local calls_before=0
-  [ "$source" = ps ] && calls_before=$(wc -l <"$RUN_DIR/ps.calls")
   if [ "$source" = ps ]; then
+    local before
+    before=$(wc -l <"$RUN_DIR/ps.calls")
     # One watchdog run every 825 ms: wait for the runs these seconds bring. A slow
     # machine only makes the wait longer, up to the script's own limit.
     wait_until_long $((SECONDS_EACH * 4)) "$name: the watchdog to keep running" \
-      ps_calls_at_least $((calls_before + SECONDS_EACH * 1000 / 825))
+      ps_calls_at_least $((before + SECONDS_EACH * 1000 / 825))
+    runs=$(($(wc -l <"$RUN_DIR/ps.calls") - before))
   else
     sleep "$SECONDS_EACH"
-  fi
-
-  local runs
-  if [ "$source" = ps ]; then
-    runs=$(($(wc -l <"$RUN_DIR/ps.calls") - calls_before))
-  else
-    runs=$(($(log_count ' -p ') - calls_before))
+    runs=$(log_count ' -p ')
+    [ "$runs" -eq 0 ] || fail "$name: $runs previews started without a process check"
   fi
   local after_fds after_children
   after_fds=$(steady fd_count "$PROGRAM_PID")
   after_children=$(steady other_children "$PROGRAM_PID")
   ended=$(steady zombies "$PROGRAM_PID")
   log "$name: $runs watchdog runs; descriptors $fds -> $after_fds; other children $children -> $after_children; ended children $ended"
-  if [ "$source" = none ]; then
-    [ "$runs" -eq 0 ] || fail "$name: $runs previews started without a process check"
-  fi
   [ "$after_fds" -le "$fds" ] || fail "$name: descriptors grew from $fds to $after_fds"
   [ "$after_children" -le "$children" ] || fail "$name: children grew from $children to $after_children"
   [ "$ended" -le 1 ] || fail "$name: $ended ended children not collected"
@@ -79,8 +71,7 @@ variant() {
   local written
   written=$(wchar "$PROGRAM_PID")
   key Space
-  wait_until "$name: Space to capture and save" test -s "$RUN_DIR/CONFIG.DAT"
-  wait_until "$name: the capture number to be saved" saved_id_is 2
+  wait_until "$name: Space to capture and save number 2" state_word_is 0 2
   sleep 0.5
   [ "$(($(wchar "$PROGRAM_PID") - written))" -gt 500 ] || fail "$name: no redraw after a key"
   program_running || fail "$name: the program ended"
