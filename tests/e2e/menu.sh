@@ -107,10 +107,7 @@ cmp -s "$RUN_DIR/stty.before" "$RUN_DIR/stty.after" || fail "terminal settings n
 [ "$(state_size)" -eq 280 ] || fail "CONFIG.DAT holds $(state_size) bytes"
 # Word=value of CONFIG.DAT: ID, MenuPos, MenuItemPos, the selections of RESOLUTION,
 # EXPOSURE, EFFECT, EXEC and POWER, SleepPeriod, PreviewSize.
-for pair in 0=2 1=4 2=6 3=2 4=1 5=2 6=1 7=6 67=0 69=0; do
-  [ "$(state_word "${pair%=*}")" -eq "${pair#*=}" ] ||
-    fail "CONFIG.DAT word ${pair%=*} is $(state_word "${pair%=*}"), expected ${pair#*=}"
-done
+for pair in 0=2 1=4 2=6 3=2 4=1 5=2 6=1 7=6 67=0 69=0; do expect_word "${pair%=*}" "${pair#*=}"; done
 wait_until "the preview to be killed" no_standin_running raspistill
 stop_tmux
 

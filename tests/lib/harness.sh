@@ -346,6 +346,8 @@ state_size() { stat -c %s "$RUN_DIR/CONFIG.DAT"; }
 # state_word N [FILE]: the signed 32-bit integer N of CONFIG.DAT (0 ID, 1 MenuPos,
 # 2 MenuItemPos, 3-66 MenuSelection, 67 SleepPeriod, 68 Mode, 69 PreviewSize).
 state_word() { od -A n -t d4 -j $(($1 * 4)) -N 4 "${2:-$RUN_DIR/CONFIG.DAT}" | tr -d ' '; }
+# expect_word N VALUE [WHAT]: fails unless CONFIG.DAT's integer N is VALUE.
+expect_word() { [ "$(state_word "$1")" -eq "$2" ] || fail "${3:-CONFIG.DAT word $1} is $(state_word "$1"), expected $2"; }
 state_word_is() { [ -s "$RUN_DIR/CONFIG.DAT" ] && [ "$(state_word "$1")" = "$2" ]; }
 # state_bytes FIRST COUNT: the bytes as two-digit hex, blank-separated.
 state_bytes() { od -A n -t x1 -j "$1" -N "$2" "$RUN_DIR/CONFIG.DAT" | xargs; }
