@@ -7,6 +7,8 @@
 #include <cstdlib>
 #include <filesystem>
 
+#include "app/SavedState.h"
+
 namespace testsupport {
 
 World& TheWorld() {
