@@ -19,8 +19,8 @@
 # LCD_SIZES (default "320x240 480x320 800x480") picks the sizes. Every wait is bounded;
 # CONSOLE_TEST_TIMEOUT (seconds, default 60) bounds each of them. The run's files live in
 # a private directory that is removed at the end.
-set -euo pipefail
-
+# shellcheck source=tests/lib/harness.sh
+source "$(dirname "$0")/../lib/harness.sh"
 Usage="usage: run-lcd-test.sh PROGRAM STANDINS CACHEDIR [SHOTDIR]"
 Program=$(readlink -f "${1:?$Usage}")
 Standins=$(readlink -f "${2:?$Usage}")
@@ -28,44 +28,26 @@ Cache=$(readlink -f "${3:?$Usage}")
 ShotDir=${4:-}
 Here=$(cd "$(dirname "$0")" && pwd)
 Samples=$(cd "$Here/../../config" && pwd)
-Timeout=${CONSOLE_TEST_TIMEOUT:-60}
-TestName=lcd-test
+HARNESS_WAIT=${CONSOLE_TEST_TIMEOUT:-60}
+setup_run lcd-test
 StartSeconds=$(date +%s.%N)
-# shellcheck source=tests/pi/boot-lib.sh
-. "$Here/boot-lib.sh"
 
 CellWidth=8
 CellHeight=16
-Work=$(mktemp -d "${TMPDIR:-/tmp}/harrowlight-lcd.XXXXXX")
+Work=$RUN_DIR
 Log=$Work/serial.log
-cleanup() {
-  local Status=$?
-  set +e
-  trap '' PIPE
-  stop_qemu
-  if [ $Status -ne 0 ] && [ -s "$Log" ]; then
-    echo "--- serial port ---" >&2
-    tr -d '\r' < "$Log" | grep -av 'CONSOLE-TEST: menu:' | tail -n 30 >&2
-  fi
-  rm -rf "$Work"
-  exit $Status
-}
-trap cleanup EXIT
-trap 'exit 129' HUP
-trap 'exit 130' INT
-trap 'exit 143' TERM
-trap 'exit 141' PIPE
+# A failure shows the serial port without the watcher's menu lines.
+serial_tail() { tr -d '\r' <"$Log" 2>/dev/null | grep -av 'CONSOLE-TEST: menu:' | tail -n 30; }
+SCREEN_READER=serial_tail
 
-require_tools scripts/install-deps qemu-system-x86_64 socat cpio gzip dpkg-deb apt-get python3
-[ -z "$ShotDir" ] || { require_tools scripts/install-deps pnmtopng && mkdir -p "$ShotDir"; }
+require_tools qemu-system-x86_64 socat cpio gzip dpkg-deb apt-get python3
+[ -z "$ShotDir" ] || { require_tools pnmtopng && mkdir -p "$ShotDir"; }
 file -L "$Program" 2> /dev/null | grep -q 'x86-64.*statically linked' ||
-  { echo "$TestName: $Program is not a static x86-64 program" >&2; exit 1; }
+  fail "$Program is not a static x86-64 program"
 Screen() { python3 "$Here/lcd/screen.py" "$@"; }
 
 # --- Kernel, its DRM modules, busybox ------------------------------------------------------
-mkdir -p "$Cache"
-"$Here/pi-fetch.sh" "$Cache" amd64 amd64
-unpack_boot_packages "$Cache/debs" "$Work/extract" amd64 amd64 './boot/vmlinuz-*'
+boot_packages "$Cache" amd64 amd64 './boot/vmlinuz-*'
 KernelDeb=$(compgen -G "$Cache/debs/linux-image-*-amd64_*_amd64.deb" | head -n1)
 # The driver of QEMU's VGA card and what it needs, unpacked once beside the package.
 if [ ! -d "$KernelDeb.drm" ]; then
@@ -89,13 +71,11 @@ write_lcd_state() {
 # make_initramfs SIZE: the camera with the legacy sample and the size's layout.
 make_initramfs() {
   local Root=$Work/initramfs-$1 Module
-  initramfs_base "$Root" "$Work/extract" "$Here/lcd/init"
-  mkdir -p "$Root/opt/standin" "$Root/modules" "$Root/captures"
+  initramfs_base "$Root" "$Work/extract" "$Here/lcd/init" "$Standins"
+  mkdir -p "$Root/modules" "$Root/captures"
   for Module in drm drm_kms_helper ttm drm_ttm_helper drm_vram_helper bochs; do
     find "$KernelDeb.drm" -name "$Module.ko" -exec cp {} "$Root/modules/" \;
   done
-  cp "$Standins/raspistill" "$Standins/raspivid" "$Standins/omxplayer" \
-    "$Standins/omxplayer.bin" "$Here/initramfs/standin/ps" "$Root/opt/standin/"
   cp "$Program" "$Root/opt/harrowlight/harrowlight"
   { sed 's|^DIRECTORY=.*|DIRECTORY=/captures/|' "$Samples/Harrowlight.ini"
     cat "$Samples/lcd/$1-legacy.ini"
@@ -112,7 +92,7 @@ highlighted_menu_reads() {
 # press KEY TEXT: types KEY and waits until the highlighted menu reads TEXT.
 press() {
   monitor_command "sendkey $1"
-  wait_for "'$2' after $1" highlighted_menu_reads "$2" || exit 1
+  wait_until "'$2' after $1" highlighted_menu_reads "$2"
 }
 
 # dump NAME: the monitor's screen dump as Work/NAME.ppm, once it is whole.
@@ -122,7 +102,7 @@ dump() {
   DumpCount=$((DumpCount + 1))
   local File=$Work/dump-$DumpCount.ppm
   monitor_command "screendump $File"
-  wait_for "the screen dump" whole_dump "$File" || exit 1
+  wait_until "the screen dump" whole_dump "$File"
   mv "$File" "$Work/$1.ppm"
 }
 # The screen is drawn a moment after the terminal's text changes: dumps are taken until
@@ -130,9 +110,9 @@ dump() {
 dump_until() {
   local Name=$1
   shift
-  local Deadline=$((SECONDS + Timeout))
+  local Deadline=$((SECONDS + HARNESS_WAIT))
   while dump "$Name" && ! "$@" "$Work/$Name.ppm" > "$Work/$Name.txt" 2>&1; do
-    [ $SECONDS -lt $Deadline ] || { fail "$Size: $Name: $(cat "$Work/$Name.txt")"; return 1; }
+    [ $SECONDS -lt $Deadline ] || fail "$Size: $Name: $(cat "$Work/$Name.txt")"
     sleep 0.2
   done
 }
@@ -152,7 +132,7 @@ same_as_first_prompt() { cmp -s "$Work/prompt.ppm" "$1"; }
 # prompt_again WHEN: the prompt the first virtual terminal shows, pixel for pixel as before
 # the first run (its colours, the text, the cursor after it).
 prompt_again() {
-  wait_for "the prompt $1" log_has "CONSOLE-TEST: prompt $1" || exit 1
+  wait_until "the prompt $1" log_has "CONSOLE-TEST: prompt $1"
   dump_until "prompt-$RANDOM" same_as_first_prompt ||
     fail "$Size: the prompt $1 differs from the one before the first run"
 }
@@ -168,7 +148,7 @@ for Size in $Sizes; do
     cat "$Base" "$Samples/lcd/$Size-$Tools.ini" > "$Work/layout.ini"
     if Screen layout "$Work/layout.ini" "$Width" "$Height" $CellWidth $CellHeight \
       > "$Work/layout.txt"; then
-      note "$Size, $Tools: $(sed 's/^[^:]*: //' "$Work/layout.txt")"
+      log "$Size, $Tools: $(sed 's/^[^:]*: //' "$Work/layout.txt")"
     else
       fail "$Size: the $Tools layout: $(cat "$Work/layout.txt")"
     fi
@@ -192,28 +172,24 @@ for Size in $Sizes; do
   start_qemu x86_64 "$Monitor" "$Work/qemu.log" -m 256M -kernel "$Kernel" \
     -initrd "$Work/initramfs-$Size.cpio.gz" -append "$CommandLine" -vga none \
     -device "VGA,xres=$Width,yres=$Height" -display none -nic none -serial "file:$Log"
-  has_monitor() { [ -S "$Monitor" ]; }
-  wait_for "the QEMU monitor" has_monitor || exit 1
-  open_monitor "$Monitor"
   monitor_command cont
   BootStart=$(date +%s.%N)
 
-  wait_for "the prompt" log_has "CONSOLE-TEST: prompt before run 0" || exit 1
+  wait_until "the prompt" log_has "CONSOLE-TEST: prompt before run 0"
   Framebuffer=$(grep -a 'CONSOLE-TEST: framebuffer' "$Log" | tr -d '\r')
   [ "$Framebuffer" = "CONSOLE-TEST: framebuffer $Width,$Height" ] ||
     fail "$Size: not the framebuffer asked for: $Framebuffer"
-  note "$Size: booted to the prompt in $(elapsed "$BootStart") s"
-  dump_until prompt cursor_on_prompt || exit 1
+  log "$Size: booted to the prompt in $(elapsed "$BootStart") s"
+  dump_until prompt cursor_on_prompt
 
   for Palette in 0 1; do
     [ $Palette = 0 ] || prompt_again "before run $Palette"
     monitor_command "sendkey ret"
-    wait_for "the camera" log_has "CONSOLE-TEST: starting camera with CONSOLE_PALETTE=$Palette" ||
-      exit 1
-    dump_until "menu-$Palette" menu_pairs || exit 1
+    wait_until "the camera" log_has "CONSOLE-TEST: starting camera with CONSOLE_PALETTE=$Palette"
+    dump_until "menu-$Palette" menu_pairs
     press right "ISO 100 " # the report is read: the status line shows
-    dump_until "status-$Palette" status_pairs || exit 1
-    note "$Size, CONSOLE_PALETTE=$Palette (foreground, background, contrast):"
+    dump_until "status-$Palette" status_pairs
+    log "$Size, CONSOLE_PALETTE=$Palette (foreground, background, contrast):"
     cat "$Work/menu-$Palette.txt" "$Work/status-$Palette.txt" | sed 's/^/    /'
     if [ $Palette = 1 ]; then
       while read -r Name Foreground Background Ratio; do
@@ -233,31 +209,26 @@ for Size in $Sizes; do
       press right "POWER $Item "
     done
     monitor_command "sendkey ret"
-    wait_for "the camera to end" runs_ended $((Palette + 1)) || exit 1
+    wait_until "the camera to end" runs_ended $((Palette + 1))
     [ "$(grep -ac 'CONSOLE-TEST: camera exited status=0' "$Log")" = $((Palette + 1)) ] ||
       fail "$Size: the camera did not end with status 0"
   done
   # A third run, ended by SIGTERM once the highlight has moved on.
   prompt_again "before run 2"
   monitor_command "sendkey ret"
-  wait_for "the camera" runs_started 3 || exit 1
-  dump_until "menu-2" menu_pairs || exit 1
+  wait_until "the camera" runs_started 3
+  dump_until "menu-2" menu_pairs
   # The first virtual terminal's init signals the camera as soon as it sees the move, which
   # the watcher may then miss: wait for the end alone.
   monitor_command "sendkey down"
-  wait_for "the camera to end on SIGTERM" runs_ended 3 || exit 1
+  wait_until "the camera to end on SIGTERM" runs_ended 3
   [ "$(grep -ac 'CONSOLE-TEST: camera exited status=0' "$Log")" = 3 ] ||
     fail "$Size: the camera did not end with status 0 on SIGTERM"
   prompt_again "after the runs"
   monitor_command quit || true
   stop_qemu
-  wait "$MonitorPid" 2> /dev/null || true
-  QemuPid="" MonitorPid=""
+  wait "$MONITOR_PID" 2> /dev/null || true
+  QEMU_PID="" MONITOR_PID="" WATCH_PID=""
 done
 
-note "whole test: $(elapsed "$StartSeconds") s"
-if [ $Failures -ne 0 ]; then
-  echo "$TestName: $Failures check(s) failed" >&2
-  exit 1
-fi
-note "PASS"
+log "whole test: $(elapsed "$StartSeconds") s"
