@@ -408,7 +408,7 @@ TEST_F(ExpansionTest, OverLongMenuValueIsReportedAsCut) {
   // Only what the command names is measured: an over-long capture template committed in
   // the "EXEC" menu does not stop a preview that never uses it.
   const std::string Template(5000, 't');
-  Values(1, {"EXEC", Template.c_str()});
+  MenuValues(1, {"EXEC", Template.c_str()});
   std::strcpy(Buffer.data(), "raspivid [0] &");
   EXPECT_TRUE(ExpandMenuPlaceholders(Buffer.data()));
   std::strcpy(Buffer.data(), "[1]");
