@@ -1,0 +1,108 @@
+# The guest of the booted-system test: QEMU started on a copy of the cached root file
+# system, a root shell on its serial port (commands and their output), the QEMU monitor
+# (keys typed on the emulated keyboard) and tty1's screen read inside the guest.
+# The sourcing script sets Work (its private directory) and Cache (the image's folder).
+# shellcheck shell=bash disable=SC2154,SC2016 # Work and Cache come from the sourcing script; guest commands are quoted for the guest
+
+QemuPid=""
+SerialIn=""
+Log=$Work/serial.log
+
+# KVM where it runs a guest here (the kernel's first line on the serial port within 10 s;
+# /dev/kvm can be there and still hang the guest), else TCG.
+accelerator() {
+  [ -w /dev/kvm ] && timeout 10 qemu-system-x86_64 -accel kvm -m 256 -display none -nic none \
+    -monitor none -serial stdio -kernel "$Cache/vmlinuz" -append console=ttyS0 2> /dev/null |
+    grep -q -m1 'Linux version' && echo kvm || echo tcg
+}
+
+# Starts QEMU and waits for the guest's shell.
+boot_guest() {
+  rm -f "$Work/serial.sock" "$Work/monitor.sock"
+  qemu-system-x86_64 -accel "$Accel" -m 1024 -smp 2 -display none -vga std -nic none \
+    -kernel "$Cache/vmlinuz" -initrd "$Cache/initrd.img" -append "root=/dev/vda ro nomodeset" \
+    -drive "file=$Work/root.img,if=virtio,format=raw" \
+    -drive "file=$Work/transfer.img,if=virtio,format=raw,readonly=on" \
+    -chardev "socket,id=serial,path=$Work/serial.sock,server=on,wait=off" -serial chardev:serial \
+    -monitor "unix:$Work/monitor.sock,server=on,wait=off" > "$Work/qemu.log" 2>&1 &
+  QemuPid=$!
+  until [ -S "$Work/serial.sock" ] && [ -S "$Work/monitor.sock" ]; do sleep 0.1; done
+  exec {SerialIn}> >(exec socat - "UNIX-CONNECT:$Work/serial.sock" >> "$Log" 2> /dev/null)
+  wait_guest_shell
+}
+
+# Waits for a shell of a boot other than the last one seen (the probe is sent again, as the
+# shell may not be listening yet).
+wait_guest_shell() {
+  local Old=${BootId:-} Deadline=$((SECONDS + 300))
+  BootId=""
+  while [ $SECONDS -lt $Deadline ]; do
+    BootId=$(guest 'cat /proc/sys/kernel/random/boot_id' 3) && [ "$BootId" != "$Old" ] &&
+      guest 'export SYSTEMD_COLORS=0 SYSTEMD_URLIFY=0' > /dev/null && return 0
+    kill -0 "$QemuPid" 2> /dev/null || { echo "QEMU ended: $(cat "$Work/qemu.log")" >&2; return 1; }
+  done
+  echo "no shell on the guest's serial port" >&2
+  return 1
+}
+
+# guest COMMAND [SECONDS]: runs COMMAND in the guest's root shell, prints its output and
+# returns its status (124 when no answer came in SECONDS, default 120).
+guest() {
+  local Start Deadline=$((SECONDS + ${2:-120})) Marker Sequence=$RANDOM$RANDOM
+  Start=$(($(stat -c %s "$Log") + 1))
+  printf '{ %s\n} < /dev/null 2>&1; echo "@@$? %d@@"\n' "$1" "$Sequence" >&"$SerialIn"
+  until Marker=$(tail -c +"$Start" "$Log" | grep -a -o "@@[0-9]* $Sequence@@"); do
+    [ $SECONDS -lt $Deadline ] || return 124
+    sleep 0.1
+  done
+  tail -c +"$Start" "$Log" | tr -d '\r' | sed -n "/@@[0-9]* $Sequence@@/q;p"
+  Marker=${Marker#@@}
+  return "${Marker%% *}"
+}
+
+# Types each key (QEMU key names: down, ret, spc) on the emulated keyboard.
+keys() {
+  local Key
+  for Key in "$@"; do echo "sendkey $Key" | socat - "UNIX-CONNECT:$Work/monitor.sock" > /dev/null; done
+}
+
+# tty1's screen as the console shows it: 25 lines of 80 characters.
+screen() { guest 'fold -w 80 /dev/vcs1; echo' 10; }
+
+# row N: the screen's row N (0 is the top line), blanks around it removed.
+row() { screen | sed -n "$(($1 + 1))p" | sed 's/^ *//; s/ *$//'; }
+
+# wait_screen PATTERN [SECONDS]: until the screen shows PATTERN (grep -E); prints the screen.
+wait_screen() {
+  local Deadline=$((SECONDS + ${2:-20})) Text
+  until Text=$(screen) && grep -q -E "$1" <<< "$Text"; do
+    [ $SECONDS -lt $Deadline ] || { echo "$Text"; return 1; }
+    sleep 0.3
+  done
+  echo "$Text"
+}
+
+# press_until KEY ROW TEXT: types KEY, at most 12 times, until row ROW reads TEXT exactly.
+press_until() {
+  local Count
+  for Count in 1 2 3 4 5 6 7 8 9 10 11 12; do
+    keys "$1"
+    sleep 0.3
+    [ "$(row "$2")" = "$3" ] && return 0
+    : "$Count"
+  done
+  return 1
+}
+
+# Reboots the guest and waits for the new boot's shell.
+reboot_guest() {
+  printf 'systemctl reboot\n' >&"$SerialIn"
+  wait_guest_shell
+}
+
+stop_guest() {
+  [ -n "$SerialIn" ] && exec {SerialIn}>&-
+  SerialIn=""
+  if [ -n "$QemuPid" ]; then kill "$QemuPid" 2> /dev/null; wait "$QemuPid" 2> /dev/null; fi
+  QemuPid=""
+}
