@@ -1,12 +1,9 @@
-# The guest of the booted-system test: QEMU started on a copy of the cached root file
-# system, a root shell on its serial port (commands and their output), the QEMU monitor
-# (keys typed on the emulated keyboard) and tty1's screen read inside the guest.
+# The booted-system test's guest: QEMU on a copy of the cached root file system, a root
+# shell on its serial port, keys through the QEMU monitor, tty1's screen from /dev/vcs1.
 # The sourcing script sets Work (its private directory) and Cache (the image's folder).
 # shellcheck shell=bash disable=SC2154,SC2016 # Work and Cache come from the sourcing script; guest commands are quoted for the guest
 
-QemuPid=""
-SerialIn=""
-Log=$Work/serial.log
+QemuPid="" SerialIn="" Log=$Work/serial.log
 
 # KVM where it runs a guest here (the kernel's first line on the serial port within 10 s;
 # /dev/kvm can be there and still hang the guest), else TCG.
@@ -37,12 +34,13 @@ wait_guest_shell() {
   local Old=${BootId:-} Deadline=$((SECONDS + 300))
   BootId=""
   while [ $SECONDS -lt $Deadline ]; do
-    BootId=$(guest 'cat /proc/sys/kernel/random/boot_id' 3) && [ "$BootId" != "$Old" ] &&
-      guest 'export SYSTEMD_COLORS=0 SYSTEMD_URLIFY=0' > /dev/null && return 0
+    BootId=$(guest 'cat /proc/sys/kernel/random/boot_id' 3 | tail -1) &&
+      [[ $BootId =~ ^[0-9a-f-]{36}$ ]] && [ "$BootId" != "$Old" ] &&
+      guest 'export SYSTEMD_COLORS=0 SYSTEMD_URLIFY=0; mount -o ro /dev/vdb /mnt
+        until_ok() { for _ in $(seq 50); do "$@" > /dev/null 2>&1 && return; sleep 0.2; done; false; }' > /dev/null && return 0
     kill -0 "$QemuPid" 2> /dev/null || { echo "QEMU ended: $(cat "$Work/qemu.log")" >&2; return 1; }
   done
-  echo "no shell on the guest's serial port" >&2
-  return 1
+  echo "no shell on the guest's serial port" >&2 && return 1
 }
 
 # guest COMMAND [SECONDS]: runs COMMAND in the guest's root shell, prints its output and
@@ -60,11 +58,8 @@ guest() {
   return "${Marker%% *}"
 }
 
-# Types each key (QEMU key names: down, ret, spc) on the emulated keyboard.
-keys() {
-  local Key
-  for Key in "$@"; do echo "sendkey $Key" | socat - "UNIX-CONNECT:$Work/monitor.sock" > /dev/null; done
-}
+# keys KEY...: types each key (QEMU's names: down, ret, spc) on the emulated keyboard.
+keys() { for Key in "$@"; do echo "sendkey $Key" | socat - "UNIX-CONNECT:$Work/monitor.sock"; done > /dev/null; }
 
 # tty1's screen as the console shows it: 25 lines of 80 characters.
 screen() { guest 'fold -w 80 /dev/vcs1; echo' 10; }
@@ -84,25 +79,14 @@ wait_screen() {
 
 # press_until KEY ROW TEXT: types KEY, at most 12 times, until row ROW reads TEXT exactly.
 press_until() {
-  local Count
-  for Count in 1 2 3 4 5 6 7 8 9 10 11 12; do
-    keys "$1"
-    sleep 0.3
-    [ "$(row "$2")" = "$3" ] && return 0
-    : "$Count"
-  done
+  for _ in {1..12}; do keys "$1" && sleep 0.3 && [ "$(row "$2")" = "$3" ] && return 0; done
   return 1
 }
 
-# Reboots the guest and waits for the new boot's shell.
-reboot_guest() {
-  printf 'systemctl reboot\n' >&"$SerialIn"
-  wait_guest_shell
-}
+reboot_guest() { echo 'systemctl reboot' >&"$SerialIn" && wait_guest_shell; }
 
 stop_guest() {
-  [ -n "$SerialIn" ] && exec {SerialIn}>&-
-  SerialIn=""
+  if [ -n "$SerialIn" ]; then exec {SerialIn}>&-; fi
   if [ -n "$QemuPid" ]; then kill "$QemuPid" 2> /dev/null; wait "$QemuPid" 2> /dev/null; fi
-  QemuPid=""
+  SerialIn="" QemuPid=""
 }

@@ -20,6 +20,7 @@ StandardInput=tty
 StandardOutput=tty
 TTYPath=/dev/ttyS0
 Restart=always
+KillSignal=SIGHUP
 [Install]
 WantedBy=sysinit.target'
 mmdebstrap --quiet --variant=apt --include="$Packages" \
