@@ -5,15 +5,13 @@
 
 QemuPid="" SerialIn="" Log=$Work/serial.log
 
-# KVM where it runs a guest here (the kernel's first line on the serial port within 10 s;
-# /dev/kvm can be there and still hang the guest), else TCG.
+# KVM where it runs a kernel to its first line in 10 s (a /dev/kvm may hang guests), else TCG.
 accelerator() {
   [ -w /dev/kvm ] && timeout 10 qemu-system-x86_64 -accel kvm -m 256 -display none -nic none \
     -monitor none -serial stdio -kernel "$Cache/vmlinuz" -append console=ttyS0 2> /dev/null |
     grep -q -m1 'Linux version' && echo kvm || echo tcg
 }
 
-# Starts QEMU and waits for the guest's shell.
 boot_guest() {
   rm -f "$Work/serial.sock" "$Work/monitor.sock"
   qemu-system-x86_64 -accel "$Accel" -m 1024 -smp 2 -display none -vga std -nic none \
@@ -28,8 +26,7 @@ boot_guest() {
   wait_guest_shell
 }
 
-# Waits for a shell of a boot other than the last one seen (the probe is sent again, as the
-# shell may not be listening yet).
+# Waits for the shell of a new boot (probing again: it may not be listening yet).
 wait_guest_shell() {
   local Old=${BootId:-} Deadline=$((SECONDS + 300))
   BootId=""
@@ -61,10 +58,8 @@ guest() {
 # keys KEY...: types each key (QEMU's names: down, ret, spc) on the emulated keyboard.
 keys() { for Key in "$@"; do echo "sendkey $Key" | socat - "UNIX-CONNECT:$Work/monitor.sock"; done > /dev/null; }
 
-# tty1's screen as the console shows it: 25 lines of 80 characters.
+# tty1's screen, 25 lines of 80 characters; its row N (0 is the top), blanks trimmed.
 screen() { guest 'fold -w 80 /dev/vcs1; echo' 10; }
-
-# row N: the screen's row N (0 is the top line), blanks around it removed.
 row() { screen | sed -n "$(($1 + 1))p" | sed 's/^ *//; s/ *$//'; }
 
 # wait_screen PATTERN [SECONDS]: until the screen shows PATTERN (grep -E); prints the screen.

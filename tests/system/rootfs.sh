@@ -1,38 +1,30 @@
 #!/usr/bin/env bash
-# Makes the Debian bookworm system the booted-system test installs the package on, once:
-# root.img (ext4), vmlinuz and initrd.img in CACHE. Rebuilt when this script (its package
-# list and set-up) changes. The guest's root has no password; a root shell on the serial
-# port drives the test; nothing is downloaded but Debian's packages.
-# Usage: rootfs.sh CACHE
+# Makes the Debian bookworm system of the booted-system test (only Debian's packages) in
+# CACHE: root.img (ext4), vmlinuz, initrd.img; again when this script's commands change.
+# Root has no password; a root shell on the serial port drives the test. Usage: rootfs.sh CACHE
 # shellcheck disable=SC2016 # the hooks expand in mmdebstrap
 set -euo pipefail
 Cache=${1:?usage: rootfs.sh CACHE}
 Stamp=$(grep -v "^#" "$0" | sha256sum | cut -c1-16)
 [ "$(cat "$Cache/stamp" 2> /dev/null)" = "$Stamp" ] && [ -s "$Cache/root.img" ] && exit 0
 Packages=systemd,systemd-sysv,dbus,udev,apt,linux-image-amd64,initramfs-tools,procps,psmisc,e2fsprogs
-mkdir -p "$Cache"
-rm -rf "$Cache/root" "$Cache/root.img" "$Cache/stamp"
-Shell='[Unit]
-Description=Root shell on the serial port for the system test
-[Service]
+rm -rf "$Cache/root" "$Cache/root.img" "$Cache/stamp" && mkdir -p "$Cache"
+Shell='[Service]
 ExecStart=/bin/sh -c "stty -echo -onlcr cols 80 rows 25; PS1= PS2= exec /bin/bash --norc --noprofile --noediting"
 StandardInput=tty
 StandardOutput=tty
 TTYPath=/dev/ttyS0
 Restart=always
-KillSignal=SIGHUP
-[Install]
-WantedBy=sysinit.target'
+KillSignal=SIGHUP'
 mmdebstrap --quiet --variant=apt --include="$Packages" \
   --customize-hook='echo raspberrypi > "$1/etc/hostname"' \
   --customize-hook='echo "/dev/vda / ext4 defaults 0 1" > "$1/etc/fstab"' \
   --customize-hook='passwd --root "$1" -d root > /dev/null' \
   --customize-hook="printf '%s\n' '$Shell' > \"\$1/etc/systemd/system/serial-shell.service\"" \
-  --customize-hook='chroot "$1" systemctl enable serial-shell.service' \
+  --customize-hook='W="$1/etc/systemd/system/sysinit.target.wants" && mkdir -p "$W" && ln -s ../serial-shell.service "$W/"' \
   --customize-hook='rm -f "$1"/var/cache/apt/archives/*.deb "$1"/var/lib/apt/lists/*_Packages' \
   bookworm "$Cache/root" http://deb.debian.org/debian
-cp -L "$Cache/root/vmlinuz" "$Cache/vmlinuz"
-cp -L "$Cache/root/initrd.img" "$Cache/initrd.img"
+cp -L "$Cache/root/vmlinuz" "$Cache/root/initrd.img" "$Cache/"
 mke2fs -q -t ext4 -L root -d "$Cache/root" "$Cache/root.img" 2G
 rm -rf "$Cache/root"
 echo "$Stamp" > "$Cache/stamp"
