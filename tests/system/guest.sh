@@ -62,10 +62,10 @@ keys() { for Key in "$@"; do echo "sendkey $Key" | socat - "UNIX-CONNECT:$Work/m
 screen() { guest 'fold -w 80 /dev/vcs1; echo' 10; }
 row() { screen | sed -n "$(($1 + 1))p" | sed 's/^ *//; s/ *$//'; }
 
-# wait_screen PATTERN [SECONDS]: until the screen shows PATTERN (grep -E); prints the screen.
+# wait_screen PATTERN [SECONDS]: until the screen, rows joined (wrapped messages whole), shows PATTERN.
 wait_screen() {
   local Deadline=$((SECONDS + ${2:-20})) Text
-  until Text=$(screen) && grep -q -E "$1" <<< "$Text"; do
+  until Text=$(screen) && tr -s ' \n' '  ' <<< "$Text" | grep -q -E "$1"; do
     [ $SECONDS -lt $Deadline ] || { echo "$Text"; return 1; }
     sleep 0.3
   done
