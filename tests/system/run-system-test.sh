@@ -125,7 +125,7 @@ check "POWER -> OFF ends the service inactive, not restarted, login prompt back 
 check_journal "boot with OFF"
 
 guest 'systemctl start harrowlight' > /dev/null
-if cat "$Work"/pkg/etc/harrowlight/*.ini | grep -q '^MENU_[0-9]*=POWER,.*SHUTDOWN'; then
+if grep -q '^MENU_[0-9]*=POWER,.*SHUTDOWN' "$Work"/pkg/etc/harrowlight/*.ini; then
   wait_screen POWER 30 > /dev/null && press_until right 13 SHUTDOWN && keys ret
   Pressed=$SECONDS
   while kill -0 "$QemuPid" 2> /dev/null && [ $((SECONDS - Pressed)) -lt 60 ]; do sleep 0.5; done
