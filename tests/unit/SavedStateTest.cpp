@@ -55,6 +55,21 @@ class SavedStateTest : public testsupport::HarrowlightTest {
     return Bytes(std::istreambuf_iterator<char>(In), std::istreambuf_iterator<char>());
   }
   bool Exists(const std::string& Name) const { return std::filesystem::exists(Name); }
+  // Saves in a child running as an ordinary user (root may write anywhere). The child's
+  // status: 0 when the save was reported as a failure exactly when Reported says, 1 when
+  // not, 2 when no ordinary user could be taken.
+  int SaveAsOrdinaryUser(bool Reported) const {
+    pid_t Child = fork();
+    if (Child == 0) {
+      if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) _exit(2);
+      testsupport::TheWorld().Output.clear();
+      SaveConfigBinary(Path.c_str());
+      _exit(ReportedFailure() == Reported ? 0 : 1);
+    }
+    int Status = -1;
+    if (Child < 0 || waitpid(Child, &Status, 0) != Child) return -1;
+    return WEXITSTATUS(Status);
+  }
   // A failed save is reported on the error line, naming the file.
   bool ReportedFailure() const {
     const std::string& Out = testsupport::TheWorld().Output;
@@ -286,19 +301,9 @@ TEST_F(SavedStateTest, WritableFileInReadOnlyDirectoryIsSavedInPlace) {
   chmod(Path.c_str(), 0666);
   chmod(Directory.c_str(), 0555);
   ThisConfigSave.ID = 1;
-  // A privileged user may write into any directory: the save runs as an ordinary user.
-  pid_t Child = fork();
-  ASSERT_GE(Child, 0);
-  if (Child == 0) {
-    if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) _exit(2);
-    world().Output.clear();
-    SaveConfigBinary(Path.c_str());
-    _exit(ReportedFailure() ? 1 : 0);
-  }
-  int Status = 0;
-  ASSERT_EQ(waitpid(Child, &Status, 0), Child);
+  const int Status = SaveAsOrdinaryUser(false);
   chmod(Directory.c_str(), 0755);
-  EXPECT_EQ(WEXITSTATUS(Status), 0) << "1: reported, 2: no ordinary user";
+  EXPECT_EQ(Status, 0) << "1: reported, 2: no ordinary user";
   EXPECT_EQ(FileBytes(), Encoded(ThisConfigSave));
   EXPECT_FALSE(Exists(Path + ".tmp"));
 }
@@ -428,17 +433,7 @@ TEST_F(SavedStateTest, FileThatMayNotBeWrittenIsNotReplaced) {
   // user may write any file: the save runs in a child as an ordinary user then.
   chmod(Directory.c_str(), 0777);
   ThisConfigSave.ID = 1;
-  pid_t Child = fork();
-  ASSERT_GE(Child, 0);
-  if (Child == 0) {
-    if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) _exit(2);
-    world().Output.clear();
-    SaveConfigBinary(Path.c_str());
-    _exit(ReportedFailure() ? 0 : 1);
-  }
-  int Status = 0;
-  ASSERT_EQ(waitpid(Child, &Status, 0), Child);
-  EXPECT_EQ(WEXITSTATUS(Status), 0) << "1: not reported, 2: no ordinary user";
+  EXPECT_EQ(SaveAsOrdinaryUser(true), 0) << "1: not reported, 2: no ordinary user";
   EXPECT_EQ(FileBytes(), Encoded(SampleState()));
   EXPECT_FALSE(Exists(Path + ".tmp"));
 }
