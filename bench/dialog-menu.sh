@@ -1,29 +1,20 @@
 #!/bin/bash
-# The camera menu written as a dialog(1) shell script, for comparison with the program:
-# the menus of Harrowlight.ini in a list, each showing its chosen item; choosing a menu
-# opens its items as a radio list; the choices are kept in dialog-menu.state.
-#
-#   dialog-menu.sh [CONFIG]    (default: Harrowlight.ini in the current directory)
+# The camera menu as a dialog(1) script, for comparison with the program: the menus of CONFIG
+# (Harrowlight.ini) in a list, each showing its chosen item; a menu opens its items as a radio
+# list; the choices are kept in dialog-menu.state. Usage: dialog-menu.sh [CONFIG]
 set -u
 
-CONFIG=${1:-Harrowlight.ini}
 STATE=dialog-menu.state
 declare -a TITLES ITEMS CHOSEN
-
 # MENU_n=TITLE,ITEM,ITEM,... ; items are kept comma-separated.
 while IFS='=' read -r key value; do
-  case $key in
-    MENU_[0-9]*)
-      n=${key#MENU_}
-      TITLES[n]=${value%%,*}
-      ITEMS[n]=${value#*,}
-      CHOSEN[n]=1
-      ;;
-  esac
-done <"$CONFIG"
-if [ -r "$STATE" ]; then
-  read -r -a CHOSEN <"$STATE"
-fi
+  [[ $key == MENU_[0-9]* ]] || continue
+  n=${key#MENU_}
+  TITLES[n]=${value%%,*}
+  ITEMS[n]=${value#*,}
+  CHOSEN[n]=1
+done <"${1:-Harrowlight.ini}"
+[ ! -r "$STATE" ] || read -r -a CHOSEN <"$STATE"
 
 item_label() { # MENU INDEX (from 1)
   local -a list
@@ -33,11 +24,11 @@ item_label() { # MENU INDEX (from 1)
 
 choose_item() { # MENU
   local -a list args
-  local i choice
+  local i state choice
   IFS=',' read -r -a list <<<"${ITEMS[$1]}"
   for i in "${!list[@]}"; do
-    if [ $((i + 1)) -eq "${CHOSEN[$1]}" ]; then args+=("$((i + 1))" "${list[i]}" on); else
-      args+=("$((i + 1))" "${list[i]}" off); fi
+    if [ $((i + 1)) -eq "${CHOSEN[$1]}" ]; then state=on; else state=off; fi
+    args+=("$((i + 1))" "${list[i]}" "$state")
   done
   choice=$(dialog --stdout --title "${TITLES[$1]}" --radiolist "" 0 0 0 "${args[@]}") || return
   CHOSEN[$1]=$choice

@@ -1,9 +1,7 @@
-# The one helper library of the system tests and benchmarks (tests/e2e, tests/fault,
-# tests/pi, tests/system, bench); docs/testing.md lists its functions. Sourcing it re-runs
-# the script in a process-id namespace of its own with its own /proc (the program lists and
-# kills camera tools by name, machine-wide), unless HARNESS_SHARED_PIDS=1 or the system
-# cannot (not root). Every wait is wait_until; a failure shows the screen, as the function
-# named in SCREEN_READER reads it, and the files in SHOW_FILES.
+# The one helper library of the system tests and the benchmark; docs/testing.md names its
+# parts. Sourcing it re-runs the script in a process-id namespace with its own /proc (the
+# program lists and kills camera tools by name, machine-wide), unless HARNESS_SHARED_PIDS=1
+# or the system cannot (not root).
 # shellcheck shell=bash disable=SC2034 # pins, words and settings are for the scripts
 
 set -euo pipefail
@@ -15,16 +13,15 @@ if [ -z "${HARNESS_ISOLATED:-}" ] && [ -z "${HARNESS_SHARED_PIDS:-}" ] &&
 fi
 
 TESTS_DIR=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
-# The bound of each wait (a slow machine only makes a passing test slower), and the second
-# of the script after which every wait fails (CTest's timeout less a little; 0: none).
+# Each wait's bound, and the second of the script after which all fail (0: none).
 HARNESS_WAIT=${HARNESS_WAIT:-15}
 HARNESS_LIMIT=${HARROWLIGHT_TEST_LIMIT:-0}
 SCREEN_READER=${SCREEN_READER:-tmux_screen} KEY_SENDER=${KEY_SENDER:-tmux_keys}
 NAME="test" RUN_DIR="" STANDIN_LOG="" TMUX_SOCKET="" TMUX_STARTS=0 PROGRAM_PID=""
-# WATCH_PID: a process whose end fails every wait (the pane, QEMU); PANE_RUNS_PROGRAM=1:
-# the pane runs the program and records its status. At the end BACKGROUND_PIDS are killed
-# and CLEANUP_HOOKS run.
+# WATCH_PID: a process whose end fails every wait (the pane, QEMU); PANE_RUNS_PROGRAM=1: the
+# pane records the program's status. The end kills BACKGROUND_PIDS and runs CLEANUP_HOOKS.
 WATCH_PID="" PANE_RUNS_PROGRAM=0 BACKGROUND_PIDS=() CLEANUP_HOOKS=() SHOW_FILES=()
+QEMU_PID="" MONITOR_PID=""
 
 # Pins of tests/e2e/test.ini and words of the simulated GPIO page.
 PIN_UP=17 PIN_LEFT=22 PIN_RIGHT=23 PIN_DOWN=27 PIN_ENTER=24 PIN_SPACE=25 PIN_LED=18 PIN_LCD=12
@@ -32,20 +29,19 @@ WORD_GPSET0=7 WORD_GPCLR0=10 WORD_GPLEV0=13
 
 log() { echo "[$NAME] $*"; }
 
-# fail MESSAGE: ends the script with status 1 after showing the screen and the files.
+# fail MESSAGE: shows the screen (as SCREEN_READER reads it) and the files in SHOW_FILES.
 fail() {
   echo "[$NAME] FAIL: $*" >&2
   local screen file
-  if screen=$(screen_text 2>/dev/null) && [ -n "$screen" ]; then
-    printf -- '--- screen ---\n%s\n' "$screen" >&2
-  fi
+  screen=$(screen_text 2>/dev/null) || screen=""
+  [ -z "$screen" ] || printf -- '--- screen ---\n%s\n' "$screen" >&2
   for file in "${SHOW_FILES[@]}"; do
     [ -s "$file" ] && printf -- '--- %s ---\n' "${file##*/}" >&2 && tail -n 40 "$file" >&2
   done
   exit 1
 }
 
-# require_tools TOOL...: skips the test (status 77) when a tool is missing.
+# require_tools TOOL...: a missing one skips the test (status 77).
 require_tools() {
   local tool
   for tool in "$@"; do
@@ -53,8 +49,8 @@ require_tools() {
   done
 }
 
-# setup_run NAME [HARROWLIGHT SIMGPIO STANDIN_DIR]: RUN_DIR (with captures/), the tmux
-# socket directory, the traps; with the programs HL_BIN, HL_SIMGPIO_BIN and HL_STANDINS.
+# setup_run NAME [HARROWLIGHT SIMGPIO STANDIN_DIR]: RUN_DIR, the private tmux socket directory
+# and the traps; with programs, HL_BIN, HL_SIMGPIO_BIN and HL_STANDINS.
 setup_run() {
   NAME=$1
   if [ $# -ge 4 ]; then
@@ -69,7 +65,7 @@ setup_run() {
   STANDIN_LOG=$RUN_DIR/standin.log
   SHOW_FILES=("$RUN_DIR/exit.status" "$RUN_DIR/pane.err" "$STANDIN_LOG")
   mkdir "$RUN_DIR/captures"
-  # Sockets of this run's own, out of reach of other runs (which may have the same pids).
+  # Other runs may have the same pids, so their tmux sockets must not be ours.
   export TMUX_TMPDIR=$RUN_DIR/tmux
   mkdir -m 700 "$TMUX_TMPDIR"
   trap harness_end EXIT
@@ -107,33 +103,25 @@ install_program() {
   sed "s|@CAPTURES@|$RUN_DIR/captures|" "${2:-$TESTS_DIR/e2e/test.ini}" >"$RUN_DIR/Harrowlight.ini"
 }
 
-# config_set KEY VALUE: replaces the key's line of the run's configuration.
-config_set() {
-  local file=$RUN_DIR/Harrowlight.ini
-  grep -v "^$1=" "$file" >"$file.new" || true
-  printf '%s=%s\n' "$1" "$2" >>"$file.new"
-  mv "$file.new" "$file"
+config_set() { # KEY VALUE
+  sed -i "/^$1=/d" "$RUN_DIR/Harrowlight.ini"
+  printf '%s=%s\n' "$1" "$2" >>"$RUN_DIR/Harrowlight.ini"
 }
 
-# --- Waiting ---
 
-# wait_until DESCRIPTION COMMAND...: polls COMMAND until it succeeds; fails after
-# HARNESS_WAIT seconds or at the time limit, and at once when WATCH_PID or the program in
-# the pane ends (unless it had ended before the wait began).
+# wait_until DESCRIPTION COMMAND...: polls COMMAND; fails at the bound or the limit, and at once
+# when WATCH_PID or the pane's program ends (unless that had ended before).
 wait_until() {
   local what=$1 deadline=$((SECONDS + HARNESS_WAIT)) ended_before=0
   shift
-  if [ "$HARNESS_LIMIT" -gt 0 ] && [ "$deadline" -gt "$HARNESS_LIMIT" ]; then
-    deadline=$HARNESS_LIMIT
-  fi
+  [ "$HARNESS_LIMIT" -le 0 ] || [ "$deadline" -le "$HARNESS_LIMIT" ] || deadline=$HARNESS_LIMIT
   if pane_program_ended; then ended_before=1; fi
   until "$@"; do
     if [ -n "$WATCH_PID" ] && process_gone "$WATCH_PID"; then
       fail "the terminal or machine is gone while waiting for: $what"
     fi
     if [ "$ended_before" -eq 0 ] && pane_program_ended; then
-      # The program may have done what was awaited just before it ended.
-      "$@" && return 0
+      "$@" && return 0 # done just before the end
       fail "the program ended while waiting for: $what"
     fi
     [ "$SECONDS" -lt "$deadline" ] || fail "timed out after ${SECONDS}s waiting for: $what"
@@ -141,17 +129,11 @@ wait_until() {
   done
 }
 
-# wait_until_long SECONDS DESCRIPTION COMMAND...: the same with another bound.
-wait_until_long() { HARNESS_WAIT=$1 wait_until "${@:2}"; }
+wait_until_long() { HARNESS_WAIT=$1 wait_until "${@:2}"; } # SECONDS DESCRIPTION COMMAND...
 
-# process_gone PID: the process has ended (collected or not).
-process_gone() {
-  local state=Z
-  read -r _ _ state _ 2>/dev/null <"/proc/$1/stat" || state=Z
-  [ "$state" = Z ]
-}
+# process_gone PID: ended, collected or not (the state follows the name's closing ")").
+process_gone() { ! grep -qs '^.*) [^Z]' "/proc/$1/stat"; }
 
-# --- The screen and the keys ---
 
 # The screen as SCREEN_READER prints it: one line per row from row 1, trailing blanks dropped.
 screen_text() { "$SCREEN_READER"; }
@@ -159,45 +141,37 @@ screen_row() { screen_text | sed -n "${1}p"; }
 row_reads() { [ "$(screen_row "$1")" = "$2" ]; }
 row_has() { screen_row "$1" | grep -qF -- "$2"; }
 screen_shows() { screen_text | grep -qF -- "$1"; }
-# message_shows TEXT: the screen holds TEXT, perhaps wrapped over rows (error lines are).
+# message_shows TEXT: perhaps wrapped over rows, as error lines are.
 message_shows() { screen_text | tr -s ' \n' '  ' | grep -qF -- "$1"; }
-# screen_has_line TEXT: a row reads TEXT, blanks around it aside.
-screen_has_line() { screen_text | sed 's/^ *//; s/ *$//' | grep -qxF -- "$1"; }
+screen_has_line() { screen_text | sed 's/^ *//; s/ *$//' | grep -qxF -- "$1"; } # blanks aside
 screen_drawn() { screen_text | grep -q '[^[:space:]]'; }
 
-# expect_row N TEXT: waits until row N reads exactly TEXT.
 expect_row() { wait_until "row $1 to read '$2'" row_reads "$1" "$2"; }
-# expect_rows FIRST TEXT...: rows FIRST, FIRST+1 ... read the TEXTs in turn.
-expect_rows() {
+expect_rows() { # FIRST TEXT...: rows FIRST, FIRST+1 ... read the TEXTs in turn
   local row=$1 text
   for text in "${@:2}"; do expect_row $((row++)) "$text"; done
 }
 expect_row_has() { wait_until "row $1 to hold '$2'" row_has "$1" "$2"; }
 
-# key NAME...: the keys through KEY_SENDER (tmux key names, or text after -l).
-key() { "$KEY_SENDER" "$@"; }
+key() { "$KEY_SENDER" "$@"; } # tmux key names, or text after -l
 
 # Arrows share their first byte and the program damps a byte that repeats in consecutive
 # reads; a pause of a few ticks after each effect keeps every press a separate key.
 settle() { sleep 0.4; }
 
-# press KEY ROW TEXT: sends KEY, waits until row ROW reads TEXT, then settles.
-press() { key "$1" && expect_row "$2" "$3" && settle; }
+press() { key "$1" && expect_row "$2" "$3" && settle; } # KEY ROW TEXT
 
 # centred LABEL [WIDTH]: LABEL centred in a WIDTH-column cell (20), trailing blanks dropped.
 centred() { printf '%*s%s' $(((${2:-20} - ${#1}) / 2)) '' "$1"; }
 
-# --- tmux ---
 
 tmux_cmd() { tmux -L "$TMUX_SOCKET" -f /dev/null "$@"; }
 tmux_screen() { [ -n "$TMUX_SOCKET" ] && tmux_cmd capture-pane -p -t hl; }
 tmux_keys() { tmux_cmd send-keys -t hl "$@"; }
-# screen_row_styled N: row N of the pane with its colours as escape sequences.
 screen_row_styled() { tmux_cmd capture-pane -p -e -t hl | sed -n "${1}p"; }
 
-# new_pane WIDTH HEIGHT COMMAND: a fresh tmux server whose one pane runs COMMAND.
+# new_pane WIDTH HEIGHT COMMAND: a fresh server each time (one told to end may hold its socket).
 new_pane() {
-  # A fresh server per start: a server just told to end may still hold the old socket.
   TMUX_STARTS=$((TMUX_STARTS + 1))
   TMUX_SOCKET="hl-$TMUX_STARTS"
   tmux_cmd new-session -d -s hl -x "$1" -y "$2" "$3"
@@ -209,92 +183,76 @@ stop_tmux() {
   TMUX_SOCKET="" WATCH_PID="" PANE_RUNS_PROGRAM=0
 }
 
-# pane_script LINE...: pane.sh: the LINEs in the run directory, the stand-ins first on PATH.
+# pane_script WIDTH HEIGHT LINE...: a pane runs the LINEs in RUN_DIR, stand-ins first on PATH.
 pane_script() {
-  {
-    echo '#!/bin/bash'
-    printf 'cd %q\nexport PATH=%q\n' "$RUN_DIR" "$HL_STANDINS:$PATH"
-    printf 'export HARROWLIGHT_STANDIN_LOG=%q\n' "$STANDIN_LOG"
-    printf '%s\n' "$@"
-  } >"$RUN_DIR/pane.sh"
+  printf '#!/bin/bash\ncd %q\nexport PATH=%q HARROWLIGHT_STANDIN_LOG=%q\n' "$RUN_DIR" \
+    "$HL_STANDINS:$PATH" "$STANDIN_LOG" >"$RUN_DIR/pane.sh"
+  printf '%s\n' "${@:3}" 'exec sleep 3600' >>"$RUN_DIR/pane.sh"
   chmod +x "$RUN_DIR/pane.sh"
+  new_pane "$1" "$2" "$RUN_DIR/pane.sh"
 }
 
-# launch_in_tmux WIDTH HEIGHT [NAME=VALUE...]: ./harrowlight in a pane, the assignments
+# launch_in_tmux WIDTH HEIGHT [NAME=VALUE...]: ./harrowlight in a pane with the assignments
 # exported; the pane records stty.before, stty.after, PROGRAM_PID and exit.status, then stays
-# open. HL_COMMAND replaces "./harrowlight <&0" (other streams or limits; it must end in the
-# program's own process).
+# open. HL_COMMAND replaces "./harrowlight <&0" (it must end in the program's own process).
 launch_in_tmux() {
-  local width=$1 height=$2 assignment exports=()
-  shift 2
+  local assignment exports=()
   rm -f "$RUN_DIR"/{harrowlight.pid,exit.status,stty.before,stty.after}
-  for assignment in "$@"; do exports+=("export $(printf '%q' "$assignment")"); done
+  for assignment in "${@:3}"; do exports+=("export $(printf '%q' "$assignment")"); done
   # Standard input stays the terminal: an explicit redirection overrides /dev/null.
-  pane_script "${exports[@]}" 'stty -g >stty.before' "${HL_COMMAND:-./harrowlight <&0} &" \
-    'echo $! >harrowlight.pid' 'wait $!' 'echo $? >exit.status' 'stty -g >stty.after' \
-    'exec sleep 3600'
-  new_pane "$width" "$height" "$RUN_DIR/pane.sh"
+  pane_script "$1" "$2" "${exports[@]}" 'stty -g >stty.before' \
+    "${HL_COMMAND:-./harrowlight <&0} &" 'echo $! >harrowlight.pid' 'wait $!' \
+    'echo $? >exit.status' 'stty -g >stty.after'
   PANE_RUNS_PROGRAM=1
   wait_until "the program to start" test -s "$RUN_DIR/harrowlight.pid"
   PROGRAM_PID=$(cat "$RUN_DIR/harrowlight.pid")
 }
 
-# start_in_tmux WIDTH HEIGHT [NAME=VALUE...]: launch_in_tmux, then the first screen. The
-# size query's reply leaves its escape byte as the last key seen, so an arrow read with the
-# first screen would be damped as a repeat: a few key-less ticks pass first.
+# start_in_tmux: launch_in_tmux, then the first screen and a few key-less ticks, as the size
+# query's reply leaves its escape byte as the last key seen (an arrow would be damped).
 start_in_tmux() { launch_in_tmux "$@" && wait_until "the first screen" screen_drawn && settle; }
 
-# start_script_in_tmux WIDTH HEIGHT SCRIPT [ARG...]: the bash SCRIPT in a pane, errors in
-# pane.err, its status in "finished".
+# start_script_in_tmux WIDTH HEIGHT SCRIPT [ARG...]: errors in pane.err, status in "finished".
 start_script_in_tmux() {
-  local width=$1 height=$2
-  shift 2
   rm -f "$RUN_DIR/finished"
-  pane_script "$(printf '%q ' bash "$@") 2>pane.err" 'echo $? >finished' 'exec sleep 3600'
-  new_pane "$width" "$height" "$RUN_DIR/pane.sh"
+  pane_script "$1" "$2" "$(printf '%q ' bash "${@:3}") 2>pane.err" 'echo $? >finished'
 }
 
 pane_program_ended() { [ "$PANE_RUNS_PROGRAM" -eq 1 ] && [ -s "$RUN_DIR/exit.status" ]; }
 program_running() { kill -0 "$PROGRAM_PID" 2>/dev/null && [ ! -e "$RUN_DIR/exit.status" ]; }
 
-# wait_for_exit: waits for the program in the pane to end; its status is then exit_status.
 wait_for_exit() {
   wait_until "the program to end" test -s "$RUN_DIR/exit.status"
   wait_until "the terminal settings to be recorded" test -s "$RUN_DIR/stty.after"
 }
 exit_status() { cat "$RUN_DIR/exit.status"; }
-# expect_exit [SIGNAL]: sends SIGNAL to the program (none: it ends by itself), waits for the
-# end and fails unless the status is 0.
+# expect_exit [SIGNAL]: SIGNAL to the program (none: it ends by itself), then status 0.
 expect_exit() {
   [ -z "${1:-}" ] || kill "-$1" "$PROGRAM_PID"
   wait_for_exit
   [ "$(exit_status)" -eq 0 ] || fail "exit status $(exit_status)"
 }
 
-# start_on_terminal: in a pane, ./harrowlight in the background; sets pid once its signal
-# handlers are in place (at most 5 s).
+# start_on_terminal: ./harrowlight in the background; pid, once its handlers are set (5 s at most).
 start_on_terminal() {
   ./harrowlight <&0 &
   pid=$!
   for _ in {1..500}; do handlers_installed "$pid" && break; sleep 0.01; done
 }
 
-# handlers_installed PID: the program catches SIGTERM, SIGHUP and SIGINT.
+# handlers_installed PID: the program catches SIGHUP, SIGINT and SIGTERM.
 handlers_installed() {
   local mask
   mask=$(awk '/^SigCgt:/ { print $2 }' "/proc/$1/status" 2>/dev/null) || return 1
   [ -n "$mask" ] && [ $((16#$mask & 16#4003)) -eq $((16#4003)) ]
 }
 
-# --- The stand-in camera tools ---
 
-# log_count PATTERN: lines of the stand-in log matching the extended regular expression.
 log_count() { if [ -e "$STANDIN_LOG" ]; then grep -cE -- "$1" "$STANDIN_LOG" || true; else echo 0; fi; }
 log_count_at_least() { [ "$(log_count "$1")" -ge "$2" ]; }
-# wait_log PATTERN COUNT: waits until COUNT log lines match.
 wait_log() { wait_until "$2 stand-in log line(s) matching '$1'" log_count_at_least "$1" "$2"; }
 
-# our_standin_pids NAME: the live stand-ins NAME of this run (their environment names its log).
+# our_standin_pids NAME[,NAME...]: this run's live stand-ins (their environment names its log).
 our_standin_pids() {
   local pid
   for pid in $(ps -C "$1" -o pid= 2>/dev/null); do
@@ -303,7 +261,6 @@ our_standin_pids() {
   done
   return 0
 }
-# our_standin_cmdlines NAME: their argument lists, one a line.
 our_standin_cmdlines() {
   local pid
   for pid in $(our_standin_pids "$1"); do tr '\0' ' ' 2>/dev/null <"/proc/$pid/cmdline" && echo; done
@@ -315,61 +272,50 @@ standin_running() { [ "$(standin_count "$1")" -ge 1 ]; }
 
 kill_our_standins() {
   [ -n "$STANDIN_LOG" ] || return 0
-  local name pid
-  for name in raspistill raspivid omxplayer.bin; do
-    for pid in $(our_standin_pids "$name"); do kill -9 "$pid" 2>/dev/null || true; done
-  done
+  our_standin_pids raspistill,raspivid,omxplayer.bin | xargs -r kill -9 2>/dev/null || true
 }
 
-# standin_links DIR NAME...: links to the built stand-ins of the given names.
-standin_links() {
+standin_links() { # DIR NAME...
   local dir=$1 name
-  shift
   mkdir -p "$dir"
-  for name in "$@"; do ln -sf "$HL_STANDINS/$name" "$dir/$name"; done
+  for name in "${@:2}"; do ln -sf "$HL_STANDINS/$name" "$dir/$name"; done
 }
 
 # tool_dir DIR TOOL...: DIR holds links to these system tools, stty and sleep, and nothing else.
 tool_dir() {
   local dir=$1 tool path
-  shift
   mkdir -p "$dir"
-  for tool in stty sleep "$@"; do
+  for tool in stty sleep "${@:2}"; do
     path=$(command -v "$tool") || fail "tool $tool not found"
     ln -sf "$path" "$dir/$tool"
   done
 }
 
-# --- CONFIG.DAT and gpio.sim ---
 
 state_size() { stat -c %s "$RUN_DIR/CONFIG.DAT"; }
 # state_word N [FILE]: the signed 32-bit integer N of CONFIG.DAT (0 ID, 1 MenuPos,
 # 2 MenuItemPos, 3-66 MenuSelection, 67 SleepPeriod, 68 Mode, 69 PreviewSize).
 state_word() { od -A n -t d4 -j $(($1 * 4)) -N 4 "${2:-$RUN_DIR/CONFIG.DAT}" | tr -d ' '; }
-# expect_word N VALUE [WHAT]: fails unless CONFIG.DAT's integer N is VALUE.
-expect_word() { [ "$(state_word "$1")" -eq "$2" ] || fail "${3:-CONFIG.DAT word $1} is $(state_word "$1"), expected $2"; }
+expect_word() { # N VALUE [WHAT]
+  [ "$(state_word "$1")" -eq "$2" ] || fail "${3:-CONFIG.DAT word $1} is $(state_word "$1"), expected $2"
+}
 state_word_is() { [ -s "$RUN_DIR/CONFIG.DAT" ] && [ "$(state_word "$1")" = "$2" ]; }
-# state_bytes FIRST COUNT: the bytes as two-digit hex, blank-separated.
-state_bytes() { od -A n -t x1 -j "$1" -N "$2" "$RUN_DIR/CONFIG.DAT" | xargs; }
+state_bytes() { od -A n -t x1 -j "$1" -N "$2" "$RUN_DIR/CONFIG.DAT" | xargs; } # FIRST COUNT
 
 # state_problem FILE: why FILE is not a whole, loadable record; nothing when it is.
 state_problem() {
   [ -e "$1" ] || { echo "missing"; return; }
-  local size i
+  local size i w=()
   size=$(stat -c %s "$1")
   [ "$size" -eq 280 ] || { echo "size $size"; return; }
-  local -a w
   read -r -a w <<<"$(od -A n -t d4 -v "$1" | xargs)"
   [ "${w[0]}" -ge 0 ] || echo "ID ${w[0]}"
   [ "${w[1]}" -ge 0 ] && [ "${w[1]}" -le 63 ] || echo "MenuPos ${w[1]}"
-  for i in 2 $(seq 3 66); do
-    [ "${w[$i]}" -ge 1 ] && [ "${w[$i]}" -le 63 ] || echo "word $i ${w[$i]}"
-  done
+  for i in {2..66}; do [ "${w[i]}" -ge 1 ] && [ "${w[i]}" -le 63 ] || echo "word $i ${w[i]}"; done
   [ "${w[67]}" -ge 0 ] || echo "SleepPeriod ${w[67]}"
   [ "${w[68]}" -ge 0 ] && [ "${w[68]}" -le 3 ] || echo "Mode ${w[68]}"
 }
 
-# expect_valid_state [FILE]: fails unless FILE (CONFIG.DAT of the run) is a whole record.
 # shellcheck disable=SC2120 # the file is optional
 expect_valid_state() {
   local problem
@@ -377,7 +323,7 @@ expect_valid_state() {
   [ -z "$problem" ] || fail "CONFIG.DAT is not a whole record: $problem"
 }
 
-# le32 VALUE...: each VALUE as a little-endian 32-bit word (negative: two's complement).
+# le32 VALUE...: little-endian 32-bit words (negative: two's complement).
 le32() {
   local v
   for v in "$@"; do
@@ -387,8 +333,7 @@ le32() {
   done
 }
 
-# write_state FILE ID [SLEEP_PERIOD]: a record with capture number ID, every menu on item 1,
-# SLEEP_PERIOD (1), idle, small preview.
+# write_state FILE ID [SLEEP_PERIOD]: every menu on item 1, SLEEP_PERIOD (1), idle, small preview.
 write_state() {
   local words=("$2" 0 1)
   for _ in {1..64}; do words+=(1); done
@@ -397,11 +342,10 @@ write_state() {
 
 gpio_word() { od -A n -t u4 -j $(($1 * 4)) -N 4 "$RUN_DIR/gpio.sim" | tr -d ' '; }
 gpio_bit_set() { [ $(($(gpio_word "$1") >> $2 & 1)) -eq 1 ]; }
-# gpio_write_word N VALUE: stores VALUE in word N without truncating the file.
 gpio_write_word() { le32 "$2" | dd of="$RUN_DIR/gpio.sim" bs=4 seek="$1" conv=notrunc status=none; }
 
-# press_button PIN ROW TEXT: pulls the button's level low until row ROW reads TEXT, then
-# releases it. Releasing soon after the effect keeps a held button from repeating.
+# press_button PIN ROW TEXT: the level is low until row ROW reads TEXT; releasing soon after
+# the effect keeps a held button from repeating.
 press_button() {
   gpio_write_word "$WORD_GPLEV0" $((4294967295 & ~(1 << $1)))
   wait_until "button on pin $1 to show '$3' on row $2" row_reads "$2" "$3"
@@ -418,65 +362,53 @@ choose_play() {
   key Enter
 }
 
-# --- Process figures ---
 
 fd_count() { find "/proc/$1/fd" -mindepth 1 -maxdepth 1 2>/dev/null | wc -l; }
 # proc_kb PID KEY: a kB figure of /proc/PID/status (VmRSS, VmHWM, RssAnon ...).
 proc_kb() { awk -v k="$2:" '$1 == k { print $2 }' "/proc/$1/status" 2>/dev/null || echo 0; }
 rss_kb() { proc_kb "$1" VmRSS; }
-# cpu_ticks PID: "own children" clock ticks (user + system) of /proc/PID/stat; the fields
-# after the name, which may hold blanks, start at the last ")".
+# cpu_ticks PID: "own children" ticks (user + system), fields counted from the name's ")".
 cpu_ticks() { sed 's/.*) //' "/proc/$1/stat" | awk '{ print $12 + $13, $14 + $15 }'; }
 own_cpu_ticks() { local t; t=$(cpu_ticks "$1") && echo "${t% *}"; }
 
-# other_children PID: children of PID that are neither camera tools nor the player, ended
-# ones included: what would pile up if the program leaked processes.
+# other_children PID: children that are neither camera tools nor the player, ended ones
+# included: what would pile up if the program leaked processes.
 other_children() {
   # shellcheck disable=SC2009 # pgrep cannot leave out names by a pattern
   ps -o comm= --ppid "$1" 2>/dev/null | grep -cvE '^(raspistill|raspivid|omxplayer\.bin)$' || true
 }
 
-# steady FUNCTION PID: the smallest of five samples 0.2 s apart, so a shell call that
-# happens to run at one sample does not count.
+# steady FUNCTION PID: the least of five samples 0.2 s apart, so a passing shell call is left out.
 steady() {
-  local least="" value
+  local value
   for _ in 1 2 3 4 5; do
     value=$("$1" "$2")
-    value=${value%% *}
-    if [ -z "$least" ] || [ "$value" -lt "$least" ]; then least=$value; fi
+    echo "${value%% *}"
     sleep 0.2
-  done
-  echo "$least"
+  done | sort -n | head -n1
 }
 
-# random_sleep MAX_MS: sleeps a random time from 0 to MAX_MS milliseconds.
-random_sleep() { sleep "$(printf '0.%03d' $((RANDOM % ($1 + 1))))"; }
+random_sleep() { sleep "$(printf '0.%03d' $((RANDOM % ($1 + 1))))"; } # MAX_MS
 
-# --- Emulated machines: a Debian kernel with a busybox initramfs under QEMU ---
-
-QEMU_PID=""
-MONITOR_PID=""
 
 stop_qemu() {
   [ -z "$MONITOR_PID" ] || kill "$MONITOR_PID" 2>/dev/null || true
   [ -z "$QEMU_PID" ] || { kill "$QEMU_PID" 2>/dev/null; wait "$QEMU_PID" 2>/dev/null; } || true
 }
 
-# elapsed START: seconds since START (a date +%s.%N), one decimal.
-elapsed() { awk -v a="$1" -v b="$(date +%s.%N)" 'BEGIN { printf "%.1f", b - a }'; }
+elapsed() { awk -v a="$1" -v b="$(date +%s.%N)" 'BEGIN { printf "%.1f", b - a }'; } # date +%s.%N
 
-# boot_packages CACHE ARCH FLAVOUR [KERNEL_MEMBER...]: the kernel linux-image-FLAVOUR names,
-# busybox-static (init, tools) and busybox (the shell: it finds the stand-ins on PATH before
-# its applets) for ARCH, fetched once into CACHE/debs with a private apt state, unpacked into
-# $RUN_DIR/extract (static/, shell/; of the kernel only the MEMBERs, if named). Sets Kernel.
+# boot_packages CACHE ARCH FLAVOUR [KERNEL_MEMBER...]: linux-image-FLAVOUR's kernel (only the
+# MEMBERs, if named), busybox-static (init, tools) and busybox (its shell finds the stand-ins on
+# PATH before its applets), fetched once into CACHE/debs, unpacked into $RUN_DIR/extract
+# (static/, shell/). Sets Kernel.
 boot_packages() {
   local cache=$1 arch=$2 flavour=$3 debs=$1/debs extract=$RUN_DIR/extract state kernel deb partial
   shift 3
   mkdir -p "$debs" "$extract"
   if ! { boot_deb "$debs" "linux-image-*-$flavour" "$arch" && boot_deb "$debs" busybox-static "$arch" &&
     boot_deb "$debs" busybox "$arch"; } >/dev/null; then
-    # The apt state and the downloads stay in a directory of this run's own until they are
-    # complete, so two runs sharing the cache never write the same file.
+    # A private apt state and download directory: runs sharing the cache never share a file.
     state=$(mktemp -d "$cache/fetch.XXXXXX")
     mkdir -p "$state"/{lists/partial,archives/partial,debs}
     touch "$state/status"
@@ -498,8 +430,8 @@ boot_packages() {
   if [ $# -eq 0 ]; then
     dpkg-deb -x "$deb" "$extract"
   else
-    # Unpacking members means decompressing the whole package: done once, beside it, in a
-    # directory of this run's own that then takes its place (unless another run's did).
+    # Picking members decompresses the whole package: done once, beside it, in a directory of
+    # this run's own that then takes its place (unless another run's did).
     if [ ! -d "$deb.unpacked" ]; then
       partial=$(mktemp -d "$deb.XXXXXX")
       dpkg-deb --fsys-tarfile "$deb" | tar -x -C "$partial" --wildcards "$@"
@@ -530,11 +462,10 @@ initramfs_base() {
   ln -s standin "$1/opt/standin/ps"
 }
 
-# pack_initramfs ROOT OUTPUT: a gzipped newc archive of ROOT.
 pack_initramfs() { (cd "$1" && find . | LC_ALL=C sort | cpio -o -H newc --quiet | gzip -1 >"$2"); }
 
-# start_qemu SYSTEM MONITOR_SOCKET LOG ARGUMENT...: qemu-system-SYSTEM paused ("cont"
-# starts it), output in LOG, its monitor joined; every wait fails once it ends.
+# start_qemu SYSTEM MONITOR_SOCKET LOG ARGUMENT...: qemu-system-SYSTEM paused ("cont" starts
+# it), output in LOG, its monitor joined; every wait fails once it ends.
 start_qemu() {
   local system=$1 socket=$2 qemu_log=$3
   shift 3
