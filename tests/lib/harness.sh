@@ -17,11 +17,10 @@ TESTS_DIR=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 HARNESS_WAIT=${HARNESS_WAIT:-15}
 HARNESS_LIMIT=${HARROWLIGHT_TEST_LIMIT:-0}
 SCREEN_READER=${SCREEN_READER:-tmux_screen} KEY_SENDER=${KEY_SENDER:-tmux_keys}
-NAME="test" RUN_DIR="" STANDIN_LOG="" TMUX_SOCKET="" TMUX_STARTS=0 PROGRAM_PID=""
+NAME="test" RUN_DIR="" STANDIN_LOG="" TMUX_SOCKET="" TMUX_STARTS=0 PROGRAM_PID="" QEMU_PID=""
 # WATCH_PID: a process whose end fails every wait (the pane, QEMU); PANE_RUNS_PROGRAM=1: the
 # pane records the program's status. The end kills BACKGROUND_PIDS and runs CLEANUP_HOOKS.
-WATCH_PID="" PANE_RUNS_PROGRAM=0 BACKGROUND_PIDS=() CLEANUP_HOOKS=() SHOW_FILES=()
-QEMU_PID="" MONITOR_PID=""
+WATCH_PID="" PANE_RUNS_PROGRAM=0 BACKGROUND_PIDS=() CLEANUP_HOOKS=() SHOW_FILES=() MONITOR_PID=""
 
 # Pins of tests/e2e/test.ini and words of the simulated GPIO page.
 PIN_UP=17 PIN_LEFT=22 PIN_RIGHT=23 PIN_DOWN=27 PIN_ENTER=24 PIN_SPACE=25 PIN_LED=18 PIN_LCD=12
@@ -141,8 +140,7 @@ screen_row() { screen_text | sed -n "${1}p"; }
 row_reads() { [ "$(screen_row "$1")" = "$2" ]; }
 row_has() { screen_row "$1" | grep -qF -- "$2"; }
 screen_shows() { screen_text | grep -qF -- "$1"; }
-# message_shows TEXT: perhaps wrapped over rows, as error lines are.
-message_shows() { screen_text | tr -s ' \n' '  ' | grep -qF -- "$1"; }
+message_shows() { screen_text | tr -s ' \n' '  ' | grep -qF -- "$1"; } # wrapped, as errors are
 screen_has_line() { screen_text | sed 's/^ *//; s/ *$//' | grep -qxF -- "$1"; } # blanks aside
 screen_drawn() { screen_text | grep -q '[^[:space:]]'; }
 
@@ -161,8 +159,7 @@ settle() { sleep 0.4; }
 
 press() { key "$1" && expect_row "$2" "$3" && settle; } # KEY ROW TEXT
 
-# centred LABEL [WIDTH]: LABEL centred in a WIDTH-column cell (20), trailing blanks dropped.
-centred() { printf '%*s%s' $(((${2:-20} - ${#1}) / 2)) '' "$1"; }
+centred() { printf '%*s%s' $(((${2:-20} - ${#1}) / 2)) '' "$1"; } # LABEL [WIDTH (20)]
 
 
 tmux_cmd() { tmux -L "$TMUX_SOCKET" -f /dev/null "$@"; }
@@ -297,7 +294,8 @@ state_size() { stat -c %s "$RUN_DIR/CONFIG.DAT"; }
 # 2 MenuItemPos, 3-66 MenuSelection, 67 SleepPeriod, 68 Mode, 69 PreviewSize).
 state_word() { od -A n -t d4 -j $(($1 * 4)) -N 4 "${2:-$RUN_DIR/CONFIG.DAT}" | tr -d ' '; }
 expect_word() { # N VALUE [WHAT]
-  [ "$(state_word "$1")" -eq "$2" ] || fail "${3:-CONFIG.DAT word $1} is $(state_word "$1"), expected $2"
+  [ "$(state_word "$1")" -eq "$2" ] ||
+    fail "${3:-CONFIG.DAT word $1} is $(state_word "$1"), expected $2"
 }
 state_word_is() { [ -s "$RUN_DIR/CONFIG.DAT" ] && [ "$(state_word "$1")" = "$2" ]; }
 state_bytes() { od -A n -t x1 -j "$1" -N "$2" "$RUN_DIR/CONFIG.DAT" | xargs; } # FIRST COUNT
