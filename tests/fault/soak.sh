@@ -10,8 +10,6 @@ install_program simgpio
 # No "OFF" in the power menu, so random keys cannot end the run.
 config_set MENU_4 "POWER,HIDE MENU,LED OFF,LED ON,SLEEP 1M,SLEEP OFF"
 config_set MENU_VALUE_4 "POWER,HIDE MENU,LED OFF,LED ON,SLEEP 1,SLEEP OFF"
-
-DURATION=${FAULT_SOAK_SECONDS:-90}
 tools=$RUN_DIR/tools
 mkdir "$tools"
 # Each call runs 0.1 to 3 seconds, whatever its template says, and one in five crashes.
@@ -25,14 +23,17 @@ TOOL
 done
 standin_links "$tools" omxplayer omxplayer.bin
 for name in one two three; do echo data >"$RUN_DIR/captures/$name.jpg"; done
+# figures: the program's resident memory (kB), descriptors and other children, after 3 s.
+figures() {
+  sleep 3
+  echo "$(steady rss_kb "$PROGRAM_PID") $(steady fd_count "$PROGRAM_PID")" \
+    "$(steady other_children "$PROGRAM_PID")"
+}
 
 start_in_tmux 80 24 "PATH=$tools:$PATH" HARROWLIGHT_STANDIN_MS=2000
-sleep 3
-rss0=$(steady rss_kb "$PROGRAM_PID")
-fds0=$(steady fd_count "$PROGRAM_PID")
-kids0=$(steady other_children "$PROGRAM_PID")
+read -r rss0 fds0 kids0 <<<"$(figures)"
+DURATION=${FAULT_SOAK_SECONDS:-90}
 log "${DURATION}s: memory ${rss0} kB, descriptors $fds0, other children $kids0 at the start"
-
 KEYS=(Up Down Left Right Enter Space)
 PINS=("$PIN_UP" "$PIN_DOWN" "$PIN_LEFT" "$PIN_RIGHT" "$PIN_ENTER" "$PIN_SPACE")
 presses=0
@@ -50,19 +51,14 @@ while [ "$SECONDS" -lt "$end" ]; do
   if [ $((presses % 50)) -eq 0 ] && [ -e "$RUN_DIR/CONFIG.DAT" ]; then expect_valid_state; fi
   program_running || fail "the program ended after $presses presses"
 done
-sleep 3
-rss1=$(steady rss_kb "$PROGRAM_PID")
-fds1=$(steady fd_count "$PROGRAM_PID")
-kids1=$(steady other_children "$PROGRAM_PID")
-log "$presses keys and buttons: memory ${rss1} kB, descriptors $fds1, other children $kids1 at the end"
+read -r rss1 fds1 kids1 <<<"$(figures)"
+log "$presses keys and buttons: memory ${rss1} kB, descriptors $fds1, other children $kids1"
 # The sanitizers' allocator keeps freed blocks in quarantine, so its resident memory grows
 # by design; memory is judged in the plain build only.
-if [ -z "${HARROWLIGHT_SANITIZED:-}" ]; then
-  [ "$rss1" -le $((rss0 + 1024)) ] || fail "resident memory grew from $rss0 to $rss1 kB"
-fi
+[ -n "${HARROWLIGHT_SANITIZED:-}" ] || [ "$rss1" -le $((rss0 + 1024)) ] ||
+  fail "resident memory grew from $rss0 to $rss1 kB"
 [ "$fds1" -le "$fds0" ] || fail "descriptors grew from $fds0 to $fds1"
 [ "$kids1" -le "$kids0" ] || fail "children grew from $kids0 to $kids1"
-
 expect_exit TERM
 expect_valid_state
 cmp -s "$RUN_DIR/stty.before" "$RUN_DIR/stty.after" || fail "terminal settings not restored"

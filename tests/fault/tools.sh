@@ -1,14 +1,12 @@
 #!/bin/bash
-# Camera tools that hang, crash at once, print garbage or are missing from PATH, and no
-# `ps` on PATH: over a hundred and more watchdog runs the loop keeps its tick, a key still
-# acts (Space captures and saves) and the screen is redrawn, and the program holds no more
-# descriptors, child processes or ended children than before. Without `ps` no preview is
-# started.
+# Camera tools that hang, crash at once, print garbage or are missing from PATH, and no `ps`
+# on PATH: over a hundred and more watchdog runs the loop keeps its tick, a key still acts
+# (Space captures and saves) and the screen is redrawn, and the program holds no more
+# descriptors, child processes or ended children than before. Without `ps` no preview starts.
 # shellcheck source=tests/lib/harness.sh
 source "$(dirname "$0")/../lib/harness.sh"
 setup_run tools "$@"
 install_program production
-
 SECONDS_EACH=${FAULT_TOOL_SECONDS:-22}
 REAL_PS=$(command -v ps)
 
@@ -17,58 +15,75 @@ wrapper() {
   printf '#!/bin/bash\n%s\n' "$3" >"$1/$2"
   chmod +x "$1/$2"
 }
-
-# A ps that counts its calls: each is one run of the watchdog's process query.
-counting_ps() { wrapper "$1" ps "echo >>$RUN_DIR/ps.calls; exec $REAL_PS \"\$@\""; }
-
 # Bytes that are no text, with the escape and enquiry bytes taken out so the terminal is
 # not made to answer into the program's input.
 LC_ALL=C awk 'BEGIN { srand(7); for (i = 0; i < 4000; i++) printf "%c", int(rand() * 255) + 1 }' |
   tr -d '\033\005' >"$RUN_DIR/garbage.bytes"
-
-ps_calls_at_least() { [ "$(wc -l <"$RUN_DIR/ps.calls")" -ge "$1" ]; }
+garbage="cat $RUN_DIR/garbage.bytes; cat $RUN_DIR/garbage.bytes >&2; exec %s \"\$@\""
+ps_calls() { wc -l <"$RUN_DIR/ps.calls"; }
+ps_calls_at_least() { [ "$(ps_calls)" -ge "$1" ]; }
 # shellcheck disable=SC2009 # pgrep does not print the process state
 zombies() { ps -o stat= --ppid "$1" 2>/dev/null | grep -c '^Z' || true; }
 wchar() { awk '/^wchar:/ { print $2 }' "/proc/$1/io"; }
 
-# variant NAME TICK_SOURCE [NAME=VALUE...]: runs the program with PATH=$RUN_DIR/NAME.
-# TICK_SOURCE is "ps" (count the process queries) or "none" (the query cannot run, so no
-# preview may be launched).
-variant() {
-  local name=$1 source=$2
-  shift 2
+# Each row: the case, the system tools on its PATH, its camera tools (link: the stand-ins;
+# a wrapper body around the stand-in %s; empty: none), what counts the watchdog's runs (ps;
+# none: without ps no check can run, so no preview is started on a guess, and the tick goes
+# on), the stand-ins' environment. Hanging tools ignore their run time and stay until killed.
+cases=(
+  'hang|killall|exec %s "$@" -t 0|ps|'
+  'crash|killall|link|ps|HARROWLIGHT_STANDIN_EXIT=crash'
+  "garbage|killall cat|$garbage|ps|HARROWLIGHT_STANDIN_EXIT=now"
+  'missing|killall||ps|'
+  'no_ps|killall|link|none|HARROWLIGHT_STANDIN_EXIT=now'
+)
+for row in "${cases[@]}"; do
+  IFS='|' read -r name tools body source environment <<<"$row"
+  # FAULT_TOOL_CASES picks some of the cases (CTest runs each as a test of its own).
+  [[ " ${FAULT_TOOL_CASES:-$name} " == *" $name "* ]] || continue
+  dir=$RUN_DIR/$name
+  # shellcheck disable=SC2086 # the tools are words
+  tool_dir "$dir" $tools
+  [ "$source" = none ] || wrapper "$dir" ps "echo >>$RUN_DIR/ps.calls; exec $REAL_PS \"\$@\""
+  for tool in raspistill raspivid; do
+    case $body in
+      "") ;;
+      link) standin_links "$dir" "$tool" ;;
+      *) wrapper "$dir" "$tool" "${body//%s/$HL_STANDINS/$tool}" ;;
+    esac
+  done
+
   log "$name: ${SECONDS_EACH}s"
-  # An earlier variant's capture would move this one's number on.
+  # An earlier case's capture would move this one's number on.
   rm -f "$RUN_DIR/CONFIG.DAT" "$RUN_DIR/ps.calls" "$RUN_DIR/captures/"*
   : >"$STANDIN_LOG"
-  start_in_tmux 80 24 "PATH=$RUN_DIR/$name" "$@"
+  # shellcheck disable=SC2086 # no assignment, or one
+  start_in_tmux 80 24 "PATH=$dir" $environment
   sleep 2
-  local fds children ended runs
   fds=$(steady fd_count "$PROGRAM_PID")
   children=$(steady other_children "$PROGRAM_PID")
   if [ "$source" = ps ]; then
-    local before
-    before=$(wc -l <"$RUN_DIR/ps.calls")
+    before=$(ps_calls)
     # One watchdog run every 825 ms: wait for the runs these seconds bring. A slow
     # machine only makes the wait longer, up to the script's own limit.
     wait_until_long $((SECONDS_EACH * 4)) "$name: the watchdog to keep running" \
       ps_calls_at_least $((before + SECONDS_EACH * 1000 / 825))
-    runs=$(($(wc -l <"$RUN_DIR/ps.calls") - before))
+    runs=$(($(ps_calls) - before))
   else
     sleep "$SECONDS_EACH"
     runs=$(log_count ' -p ')
     [ "$runs" -eq 0 ] || fail "$name: $runs previews started without a process check"
   fi
-  local after_fds after_children
   after_fds=$(steady fd_count "$PROGRAM_PID")
   after_children=$(steady other_children "$PROGRAM_PID")
   ended=$(steady zombies "$PROGRAM_PID")
-  log "$name: $runs watchdog runs; descriptors $fds -> $after_fds; other children $children -> $after_children; ended children $ended"
+  log "$name: $runs watchdog runs; descriptors $fds -> $after_fds;" \
+    "other children $children -> $after_children; ended children $ended"
   [ "$after_fds" -le "$fds" ] || fail "$name: descriptors grew from $fds to $after_fds"
-  [ "$after_children" -le "$children" ] || fail "$name: children grew from $children to $after_children"
+  [ "$after_children" -le "$children" ] ||
+    fail "$name: children grew from $children to $after_children"
   [ "$ended" -le 1 ] || fail "$name: $ended ended children not collected"
 
-  local written
   written=$(wchar "$PROGRAM_PID")
   key Space
   wait_until "$name: Space to capture and save number 2" state_word_is 0 2
@@ -79,36 +94,4 @@ variant() {
   expect_valid_state
   stop_tmux
   kill_our_standins
-}
-
-# FAULT_TOOL_CASES picks some of the cases (CTest runs each case as a test of its own).
-CASES=" ${FAULT_TOOL_CASES:-hang crash garbage missing no_ps} "
-wanted() { [[ $CASES == *" $1 "* ]]; }
-
-# Each row: the case, the system tools on its PATH, its camera tools (link: the stand-ins;
-# a wrapper body around the stand-in %s; empty: none), what counts the watchdog's runs (ps;
-# none: without ps no check can run, so no preview is started on a guess, and the tick goes
-# on), the stand-ins' environment. Hanging tools ignore their run time and stay until killed.
-cases=(
-  'hang|killall|exec %s "$@" -t 0|ps|'
-  'crash|killall|link|ps|HARROWLIGHT_STANDIN_EXIT=crash'
-  "garbage|killall cat|cat $RUN_DIR/garbage.bytes; cat $RUN_DIR/garbage.bytes >&2; exec %s \"\$@\"|ps|HARROWLIGHT_STANDIN_EXIT=now"
-  'missing|killall||ps|'
-  'no_ps|killall|link|none|HARROWLIGHT_STANDIN_EXIT=now'
-)
-for row in "${cases[@]}"; do
-  IFS='|' read -r name tools body source environment <<<"$row"
-  wanted "$name" || continue
-  # shellcheck disable=SC2086 # the tools are words
-  tool_dir "$RUN_DIR/$name" $tools
-  [ "$source" = none ] || counting_ps "$RUN_DIR/$name"
-  for tool in raspistill raspivid; do
-    case $body in
-      "") ;;
-      link) standin_links "$RUN_DIR/$name" "$tool" ;;
-      *) wrapper "$RUN_DIR/$name" "$tool" "${body//%s/$HL_STANDINS/$tool}" ;;
-    esac
-  done
-  # shellcheck disable=SC2086 # no assignment, or one
-  variant "$name" "$source" $environment
 done
