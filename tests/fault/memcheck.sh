@@ -36,8 +36,7 @@ expect_row 11 "EXEC"
 settle
 expect_exit TERM
 
-# flagged WHAT PATTERN: fails, showing the report, when a line matches PATTERN (the report's
-# own descriptor aside).
+# flagged WHAT PATTERN: fails, showing the report, if a line but its own descriptor's matches.
 flagged() {
   # shellcheck disable=SC2143 # grep -q would end the pipe early: pipefail would hide a match
   [ -z "$(grep -E "$2" "$report" | grep -vF memcheck.log)" ] || fail "$1:

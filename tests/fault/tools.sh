@@ -1,8 +1,8 @@
 #!/bin/bash
-# Camera tools that hang, crash at once, print garbage or are missing from PATH, and no `ps`
-# on PATH: over a hundred and more watchdog runs the loop keeps its tick, a key still acts
-# (Space captures and saves) and the screen is redrawn, and the program holds no more
-# descriptors, child processes or ended children than before. Without `ps` no preview starts.
+# Camera tools that hang, crash at once, print garbage or are missing, and no `ps` on PATH: over
+# a hundred and more watchdog runs the tick goes on, Space still captures and saves, the screen
+# is redrawn, and descriptors, children and ended children do not pile up. Without `ps` no
+# preview starts.
 # shellcheck source=tests/lib/harness.sh
 source "$(dirname "$0")/../lib/harness.sh"
 setup_run tools "$@"
@@ -15,8 +15,7 @@ wrapper() {
   printf '#!/bin/bash\n%s\n' "$3" >"$1/$2"
   chmod +x "$1/$2"
 }
-# Bytes that are no text, with the escape and enquiry bytes taken out so the terminal is
-# not made to answer into the program's input.
+# Bytes that are no text, less ESC and ENQ so that the terminal answers nothing to the program.
 LC_ALL=C awk 'BEGIN { srand(7); for (i = 0; i < 4000; i++) printf "%c", int(rand() * 255) + 1 }' |
   tr -d '\033\005' >"$RUN_DIR/garbage.bytes"
 garbage="cat $RUN_DIR/garbage.bytes; cat $RUN_DIR/garbage.bytes >&2; exec %s \"\$@\""
@@ -26,10 +25,10 @@ ps_calls_at_least() { [ "$(ps_calls)" -ge "$1" ]; }
 zombies() { ps -o stat= --ppid "$1" 2>/dev/null | grep -c '^Z' || true; }
 wchar() { awk '/^wchar:/ { print $2 }' "/proc/$1/io"; }
 
-# Each row: the case, the system tools on its PATH, its camera tools (link: the stand-ins;
-# a wrapper body around the stand-in %s; empty: none), what counts the watchdog's runs (ps;
-# none: without ps no check can run, so no preview is started on a guess, and the tick goes
-# on), the stand-ins' environment. Hanging tools ignore their run time and stay until killed.
+# Each row: the case, the system tools on its PATH, its camera tools (link: the stand-ins; a
+# wrapper body around the stand-in %s; empty: none), what counts the watchdog's runs (ps; none:
+# no check can run, so no preview may start), the stand-ins' environment. Hanging tools ignore
+# their run time and stay until killed.
 cases=(
   'hang|killall|exec %s "$@" -t 0|ps|'
   'crash|killall|link|ps|HARROWLIGHT_STANDIN_EXIT=crash'
@@ -64,8 +63,7 @@ for row in "${cases[@]}"; do
   children=$(steady other_children "$PROGRAM_PID")
   if [ "$source" = ps ]; then
     before=$(ps_calls)
-    # One watchdog run every 825 ms: wait for the runs these seconds bring. A slow
-    # machine only makes the wait longer, up to the script's own limit.
+    # One watchdog run every 825 ms; a slow machine only makes the wait longer.
     wait_until_long $((SECONDS_EACH * 4)) "$name: the watchdog to keep running" \
       ps_calls_at_least $((before + SECONDS_EACH * 1000 / 825))
     runs=$(($(ps_calls) - before))
@@ -77,8 +75,8 @@ for row in "${cases[@]}"; do
   after_fds=$(steady fd_count "$PROGRAM_PID")
   after_children=$(steady other_children "$PROGRAM_PID")
   ended=$(steady zombies "$PROGRAM_PID")
-  log "$name: $runs watchdog runs; descriptors $fds -> $after_fds;" \
-    "other children $children -> $after_children; ended children $ended"
+  log "$name: $runs watchdog runs; descriptors $fds -> $after_fds; other children" \
+    "$children -> $after_children; ended children $ended"
   [ "$after_fds" -le "$fds" ] || fail "$name: descriptors grew from $fds to $after_fds"
   [ "$after_children" -le "$children" ] ||
     fail "$name: children grew from $children to $after_children"
