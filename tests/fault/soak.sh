@@ -11,7 +11,7 @@ install_program simgpio
 config_set MENU_4 "POWER,HIDE MENU,LED OFF,LED ON,SLEEP 1M,SLEEP OFF"
 config_set MENU_VALUE_4 "POWER,HIDE MENU,LED OFF,LED ON,SLEEP 1,SLEEP OFF"
 tools=$RUN_DIR/tools
-mkdir "$tools"
+standin_links "$tools" omxplayer omxplayer.bin
 # Each call runs 0.1 to 3 seconds, whatever its template says, and one in five crashes.
 for tool in raspistill raspivid; do
   cat >"$tools/$tool" <<TOOL
@@ -21,7 +21,6 @@ exec $HL_STANDINS/$tool "\$@" -t \$((100 + RANDOM % 2900))
 TOOL
   chmod +x "$tools/$tool"
 done
-standin_links "$tools" omxplayer omxplayer.bin
 for name in one two three; do echo data >"$RUN_DIR/captures/$name.jpg"; done
 # figures: the program's resident memory (kB), descriptors and other children, after 3 s.
 figures() {

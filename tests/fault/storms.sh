@@ -72,6 +72,7 @@ runs() {
 
 kind=$1
 setup_run "$kind" "${@:2}"
+SHOW_FILES+=("$RUN_DIR/results")
 # shellcheck disable=SC2016 # the bad runs are awk conditions
 if [ "$kind" = power_loss ]; then
   install_program simgpio
