@@ -494,3 +494,38 @@ read_guest() {
   done
   [ ${#values[@]} -eq "$1" ] && echo "${values[*]}"
 }
+
+# setup_guest NAME TYPE PROGRAM STANDINS CACHE: setup_run NAME; Program, Standins and Cache
+# as absolute paths, GUEST_LOG (the serial port, shown on failure); PROGRAM must be a static
+# TYPE program (file(1)'s words).
+setup_guest() {
+  setup_run "$1"
+  Program=$(readlink -f "$3") Standins=$(readlink -f "$4") Cache=$(readlink -f "$5")
+  GUEST_LOG=$RUN_DIR/serial.log StartSeconds=$(date +%s.%N)
+  SHOW_FILES+=("$GUEST_LOG")
+  require_tools socat cpio gzip dpkg-deb apt-get
+  file -L "$Program" 2>/dev/null | grep -q "$2.*statically linked" || fail "$Program is not a static $2 program"
+}
+
+# guest_root ROOT INI: initramfs_base with the guests' init, Program and INI in /opt/harrowlight.
+guest_root() {
+  initramfs_base "$1" "$RUN_DIR/extract" "$TESTS_DIR/pi/initramfs/init" "$Standins"
+  cp "$Program" "$1/opt/harrowlight/harrowlight"
+  cp "$2" "$1/opt/harrowlight/Harrowlight.ini"
+}
+
+# guest_said PATTERN: the guest's init has reported a line matching PATTERN; guest_count: how many.
+guest_said() { grep -aq "GUEST: $1" "$GUEST_LOG" 2>/dev/null; }
+guest_count() { grep -ac "GUEST: $1" "$GUEST_LOG" 2>/dev/null || true; }
+
+# boot_pc INITRAMFS COMMAND_LINE QEMU_ARGUMENT...: Kernel on an emulated PC, the serial port
+# in GUEST_LOG (emptied first), running from BootStart on.
+boot_pc() {
+  : >"$GUEST_LOG"
+  rm -f "$RUN_DIR/monitor.sock"
+  start_qemu x86_64 "$RUN_DIR/monitor.sock" "$RUN_DIR/qemu.log" -m 256M -kernel "$Kernel" \
+    -initrd "$1" -append "console=ttyS0,115200 rdinit=/init quiet $2" -display none -nic none \
+    -serial "file:$GUEST_LOG" "${@:3}"
+  monitor_command cont
+  BootStart=$(date +%s.%N)
+}

@@ -1,30 +1,16 @@
 #!/usr/bin/env bash
-# System test on an emulated Pi Zero: boots the armel Raspberry Pi kernel on QEMU's raspi0
-# machine with a busybox initramfs holding the static armel camera program and stand-ins,
-# joins the serial console to a tmux pane (the real terminal: size query, keys and screen),
-# and checks the GPIO registers through the QEMU monitor at start-up, after the LED actions
-# and after "OFF". With PI_BOARD=pi3 the same on an emulated Pi 3 (QEMU's raspi3b, BCM2837,
-# GPIO block at 0x3F200000) with Debian's arm64 kernel and the static arm64 program.
-#
-# Usage: run-pi-zero-test.sh PROGRAM STANDINS CACHEDIR [ACCESS]
-#   PROGRAM   the statically linked armel (arm64 for PI_BOARD=pi3) harrowlight
-#   STANDINS  the directory of the stand-in built by the same cross build
-#   CACHEDIR  downloaded .deb files, kept between runs
-#   ACCESS    root (default): the camera runs as root on a kernel booted with iomem=relaxed
-#             and maps the register page; user: strict /dev/mem, and the camera runs as an
-#             ordinary user whose group owns /dev/gpiochip0, so it drives the kernel's lines
-# Every wait is bounded; PI_TEST_TIMEOUT (seconds, default 90) bounds each of them.
+# The static armel program on QEMU's raspi0 (PI_BOARD=pi3: arm64 on raspi3b, GPIO block at
+# 0x3F200000) with the stand-ins, its serial console joined to a tmux pane (size query, keys,
+# screen): the GPIO registers, read through the QEMU monitor, after start-up, the LED actions
+# and "OFF". ACCESS root (default): root on a kernel with iomem=relaxed, the register page
+# mapped; user: strict /dev/mem, an ordinary user whose group owns /dev/gpiochip0.
+# Usage: run-pi-zero-test.sh PROGRAM STANDINS CACHEDIR [root|user]
 # shellcheck source=tests/lib/harness.sh
 source "$(dirname "$0")/../lib/harness.sh"
-Usage="usage: run-pi-zero-test.sh PROGRAM STANDINS CACHEDIR [ACCESS]"
-Program=$(readlink -f "${1:?$Usage}")
-Standins=$(readlink -f "${2:?$Usage}")
-Cache=${3:?$Usage}
+[ $# -ge 3 ] || { echo "usage: run-pi-zero-test.sh PROGRAM STANDINS CACHEDIR [root|user]" >&2; exit 2; }
 Access=${4:-root}
-Here=$(cd "$(dirname "$0")" && pwd)
 HARNESS_WAIT=${PI_TEST_TIMEOUT:-90}
-setup_run "pi-test-${PI_BOARD:-zero}-$Access"
-StartSeconds=$(date +%s.%N)
+setup_guest "pi-test-${PI_BOARD:-zero}-$Access" ARM "$@"
 case $Access in root | user) ;; *) fail "ACCESS is root or user, not $Access" ;; esac
 
 # The emulated board: QEMU machine, Debian architecture and kernel flavour, device tree,
@@ -42,11 +28,7 @@ case ${PI_BOARD:-zero} in
 esac
 # The pins of tests/pi/Harrowlight.ini.
 LedPin=17 LcdPin=27 SparePin=22
-Log=$RUN_DIR/serial.log
-SHOW_FILES+=("$Log")
-
-require_tools "qemu-system-$System" fdtput socat cpio gzip dpkg-deb apt-get
-file -L "$Program" 2>/dev/null | grep -q 'ARM.*statically linked' || fail "$Program is not a static ARM program"
+require_tools "qemu-system-$System" fdtput
 
 # --- Kernel, device tree, busybox and the initramfs -----------------------------------------
 boot_packages "$Cache" "$Arch" "$Flavour"
@@ -62,30 +44,27 @@ fi
 # The shell's C library: the cross toolchain's one, the same build as Debian's libc6.
 CrossLib=/usr/$Triplet/lib
 Root=$RUN_DIR/initramfs
-initramfs_base "$Root" "$RUN_DIR/extract" "$Here/initramfs/init" "$Standins"
+guest_root "$Root" "$TESTS_DIR/pi/Harrowlight.ini"
 mkdir -p "$Root/lib/$Triplet"
 cp -L "$CrossLib/$Loader" "$Root/lib/$Loader" || fail "no $Loader (crossbuild-essential-$Arch)"
 cp -L "$CrossLib/libc.so.6" "$CrossLib/libresolv.so.2" "$Root/lib/$Triplet/"
-cp "$Program" "$Root/opt/harrowlight/harrowlight"
 ! command -v "$Triplet-strip" >/dev/null || "$Triplet-strip" "$Root/opt/harrowlight/harrowlight"
-cp "$Here/Harrowlight.ini" "$Root/opt/harrowlight/Harrowlight.ini"
 write_state "$Root/opt/harrowlight/CONFIG.DAT" 1 0
 pack_initramfs "$Root" "$RUN_DIR/initramfs.cpio.gz"
 log "static $Arch program stripped: $(stat -c %s "$Root/opt/harrowlight/harrowlight") bytes"
 
 # --- Boot, paused until the terminal is joined ----------------------------------------------
 CommandLine="console=ttyAMA0,115200 initcall_blacklist=bcm2835_power_driver_init rdinit=/init"
-# The init reads pitest= from its environment, where the kernel puts unknown parameters.
-if [ "$Access" = root ]; then CommandLine+=" iomem=relaxed"; else CommandLine+=" pitest=user"; fi
+CommandLine+=" serial=ttyAMA0 hltest=$Access"
+[ "$Access" = user ] || CommandLine+=" iomem=relaxed"
 log "access: $Access ($CommandLine)"
 start_qemu "$System" "$RUN_DIR/monitor.sock" "$RUN_DIR/qemu.log" -M "$Machine" -kernel "$Kernel" \
   -dtb "$Dtb" -initrd "$RUN_DIR/initramfs.cpio.gz" -append "$CommandLine" -display none -serial pty
 serial_pty() { grep -o '/dev/pts/[0-9]*' "$RUN_DIR/qemu.log" 2>/dev/null | head -n1; }
 wait_until "the serial console" serial_pty
 new_pane 80 24 "socat STDIO,raw,echo=0 $(serial_pty),raw,echo=0"
-tmux_cmd pipe-pane -t hl -o "cat >> '$Log'"
-touch "$Log"
-log_has() { grep -aq "$1" "$Log"; }
+tmux_cmd pipe-pane -t hl -o "cat >> '$GUEST_LOG'"
+touch "$GUEST_LOG"
 
 # --- GPIO words: GPFSEL0..5, GPSET0/1, GPCLR0/1, GPLEV0/1 ... -------------------------------
 gpio_words() { read_guest 16 w "$GpioBase" || fail "no memory words from the monitor"; }
@@ -99,7 +78,8 @@ expect_pins() {
   for spec in "$@"; do
     pin=${spec%=*} want=${spec#*=}
     function=$(((w[pin / 10] >> (3 * (pin % 10))) & 7)) level=$(((w[13] >> pin) & 1))
-    [ "${want%/*}" = - ] || [ "$function" = "${want%/*}" ] || fail "$when: GPIO $pin function $function, expected ${want%/*}"
+    [ "${want%/*}" = - ] || [ "$function" = "${want%/*}" ] ||
+      fail "$when: GPIO $pin function $function, expected ${want%/*}"
     [ "$level" = "${want#*/}" ] || fail "$when: GPIO $pin level $level, expected ${want#*/}"
   done
 }
@@ -108,15 +88,16 @@ led_reads() { local -a w; read -r -a w <<<"$(gpio_words)" && [ $(((w[13] >> LedP
 log "reset (before boot): $(gpio_words)"
 monitor_command cont
 BootStart=$(date +%s.%N)
-wait_until "the camera to start" log_has "PI-TEST: starting camera"
-log "booted to the camera in $(elapsed "$BootStart") s (guest: $(grep -ao 'uptime=[0-9.]*' "$Log" | head -n1))"
-log_has "compatible=.*brcm,$Chip" || fail "the device tree does not name brcm,$Chip"
-[ "$Access" = root ] || log_has 'PI-TEST: user uid=1000(camera) .*(gpio)' || fail "the camera's user is not in the gpio group"
+wait_until "the camera to start" guest_said "starting camera"
+log "booted to the camera in $(elapsed "$BootStart") s (guest: $(grep -ao 'uptime=[0-9.]*' "$GUEST_LOG" | head -n1))"
+guest_said "compatible=.*brcm,$Chip" || fail "the device tree does not name brcm,$Chip"
+[ "$Access" = root ] || guest_said 'user uid=1000(camera) .*(gpio)' || fail "the camera's user is not in the gpio group"
 wait_until "the menu on the terminal" screen_has_line "LED ON"
 log "menu drawn $(elapsed "$BootStart") s after boot start"
 # Without its GPIO page the camera still runs, but no pin can follow; say why and stop.
 NoPins='Failed to open memory\|Failed to map memory\|Failed to allocate memory map\|GPIO [0-9]*: \|GPIO chip '
-! log_has "$NoPins" || fail "the camera could not reach its pins: $(grep -ao "$NoPins"'[^\r]*' "$Log" | head -n1)"
+! grep -aq "$NoPins" "$GUEST_LOG" ||
+  fail "the camera could not reach its pins: $(grep -ao "$NoPins"'[^\r]*' "$GUEST_LOG" | head -n1)"
 
 # Output pins keep their function after "OFF" only when mapped: released lines go back to
 # inputs (the kernel's doing).
@@ -138,14 +119,14 @@ for Step in "${Steps[@]}"; do
     key "${Key%%=*}"
     [ "${Key#*=}" = "$Key" ] || wait_until "$When: a line to read '${Key#*=}'" screen_has_line "${Key#*=}"
   done
-  [ "$When" = OFF ] && wait_until "the report after the camera ended" log_has "PI-TEST: idle"
+  [ "$When" = OFF ] && wait_until "the report after the camera ended" guest_said "idle"
   wait_until "$When: the LED to read $Led" led_reads "$Led"
   Words=$(gpio_words)
   log "after $When: $Words"
   # shellcheck disable=SC2086 # the pins are words
   expect_pins "$When" "$Words" $Pins
 done
-log_has 'PI-TEST: camera exited status=0' || fail "the camera did not end with status 0"
-log_has 'PI-TEST: state bytes=280' || fail "CONFIG.DAT was not saved with 280 bytes"
+guest_said 'camera exited status=0' || fail "the camera did not end with status 0"
+guest_said 'state bytes=280' || fail "CONFIG.DAT was not saved with 280 bytes"
 monitor_command quit || true
 log "whole test: $(elapsed "$StartSeconds") s"
