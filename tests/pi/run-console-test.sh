@@ -12,7 +12,7 @@ HARNESS_WAIT=${CONSOLE_TEST_TIMEOUT:-60}
 setup_guest console-test x86-64 "$@"
 require_tools qemu-system-x86_64 ldd
 [ -z "$ShotDir" ] || mkdir -p "$ShotDir"
-Rows=25 Columns=80 ScreenText=() ScreenAttributes=()
+Rows=25 Columns=80 Screen=() STANDIN_LOG=$GUEST_LOG
 
 # The initramfs: the shell and the stand-in with the libraries they load, three earlier
 # recordings, so the next capture is number 4.
@@ -28,39 +28,26 @@ write_state "$Root/opt/harrowlight/CONFIG.DAT" 4 0
 pack_initramfs "$Root" "$RUN_DIR/initramfs.cpio.gz"
 boot_pc "$RUN_DIR/initramfs.cpio.gz" "nomodeset hltest=vga" -vga std
 
-# --- The screen: the 80x25 cells at 0xb8000, each the character's byte and its attribute's ---
-
-# read_screen: ScreenText (a line of characters per row) and ScreenAttributes (per row, the
-# attributes as runs "ATTRIBUTE*COUNT").
+# --- The screen: 80x25 cells at 0xb8000, each the character's byte and its attribute's ---
+# read_screen: Screen, per row the characters, a tab, and the attributes as runs "07*80".
 read_screen() {
   local Cells
   Cells=$(read_guest $((Rows * Columns)) h 0xb8000) || return 1
   # shellcheck disable=SC2086 # the cells are words
-  Cells=$(printf '%d\n' $Cells)
-  mapfile -t ScreenText < <(decode_cells text <<<"$Cells")
-  mapfile -t ScreenAttributes < <(decode_cells attributes <<<"$Cells")
-}
-decode_cells() {
-  awk -v what="$1" -v columns=$Columns '
-    function flush() { if (run > 0) line = line (line == "" ? "" : " ") sprintf("%02x*%d", last, run) }
+  mapfile -t Screen < <(printf '%d\n' $Cells | awk -v columns=$Columns '
+    function flush() { runs = runs (runs == "" ? "" : " ") sprintf("%02x*%d", last, run) }
     {
       character = $1 % 256; attribute = int($1 / 256)
-      if (what == "text") line = line (character >= 32 && character < 127 ? sprintf("%c", character) : "?")
-      else if (run > 0 && attribute == last) run++
-      else { flush(); last = attribute; run = 1 }
-      if (NR % columns == 0) {
-        if (what != "text") flush()
-        print line; line = ""; run = 0
-      }
-    }'
+      text = text (character >= 32 && character < 127 ? sprintf("%c", character) : "?")
+      if (run > 0 && attribute == last) run++
+      else { if (run > 0) flush(); last = attribute; run = 1 }
+      if (NR % columns == 0) { flush(); print text "\t" runs; text = runs = ""; run = 0 }
+    }')
 }
-# A failure shows the last screen read: row |text| attributes.
-last_screen() {
-  local Row
-  for Row in $(seq 0 $((${#ScreenText[@]} - 1))); do
-    printf '%2d |%s| %s\n' "$Row" "${ScreenText[$Row]}" "${ScreenAttributes[$Row]}"
-  done
-}
+text_of() { echo "${Screen[$1]%%$'\t'*}"; }
+attributes_of() { echo "${Screen[$1]#*$'\t'}"; }
+# A failure shows the last screen read.
+last_screen() { for Row in "${!Screen[@]}"; do printf '%2d |%s\n' "$Row" "${Screen[$Row]/$'\t'/| }"; done; }
 SCREEN_READER=last_screen
 
 # row_is WHEN ROW TEXT ATTRIBUTES: row ROW of the last screen read shows TEXT (padded with
@@ -68,34 +55,25 @@ SCREEN_READER=last_screen
 row_is() {
   local Text
   printf -v Text '%-*s' $Columns "$3"
-  [ "${ScreenText[$2]}" = "$Text" ] || fail "$1: row $2 reads '${ScreenText[$2]}', expected '$Text'"
-  [ "${ScreenAttributes[$2]}" = "$4" ] ||
-    fail "$1: row $2 has attributes '${ScreenAttributes[$2]}', expected '$4'"
+  [ "$(text_of "$2")" = "$Text" ] || fail "$1: row $2 reads '$(text_of "$2")', expected '$Text'"
+  [ "$(attributes_of "$2")" = "$4" ] ||
+    fail "$1: row $2 has attributes '$(attributes_of "$2")', expected '$4'"
 }
 # rows_blank WHEN FIRST LAST: the rows are blank, grey on black.
-rows_blank() {
-  local Row
-  for Row in $(seq "$2" "$3"); do row_is "$1" "$Row" "" "$Plain*$Columns"; done
-}
-# Reads the screen; true when row ROW reads TEXT (blanks around it trimmed).
-screen_row_reads() {
-  read_screen >/dev/null 2>&1 || return 1
-  local Line=${ScreenText[$1]}
-  Line=${Line%"${Line##*[! ]}"}
-  [ "${Line#"${Line%%[! ]*}"}" = "$2" ]
-}
+rows_blank() { for Row in $(seq "$2" "$3"); do row_is "$1" "$Row" "" "$Plain*$Columns"; done; }
+# Reads the screen; true when row ROW reads TEXT (blanks around it aside).
+screen_row_reads() { read_screen 2>/dev/null && [[ $(text_of "$1") =~ ^\ *"$2"\ *$ ]]; }
 wait_for_row() { wait_until "$3: row $1 to read '$2'" screen_row_reads "$1" "$2"; }
 
 # press_to_see KEY ROW TEXT WHEN: types KEY, then waits until row ROW reads TEXT. Each key
 # waits for the one before to show, as a user's would.
 press_to_see() { monitor_command "sendkey $1" && wait_for_row "$2" "$3" "$4"; }
-# press_to_call KEY PATTERN WHEN: types KEY, then waits for a new call matching PATTERN.
-more_calls_of() { [ "$(grep -ac "$1" "$GUEST_LOG")" -gt "$2" ]; }
+# press_to_call KEY PATTERN: types KEY, then waits for a new stand-in call matching PATTERN.
 press_to_call() {
   local Before
-  Before=$(grep -ac "$2" "$GUEST_LOG" || true)
+  Before=$(log_count "$2")
   monitor_command "sendkey $1"
-  wait_until "$3: a call of $2" more_calls_of "$2" "$Before"
+  wait_log "$2" $((Before + 1))
 }
 shoot() {
   [ -z "$ShotDir" ] || monitor_command "screendump $ShotDir/$1.ppm"
@@ -133,16 +111,16 @@ guest_said "camera controlling terminal=1025" ||
   fail "the camera's controlling terminal is not tty1: $(grep -a 'controlling terminal' "$GUEST_LOG")"
 wait_for_row 11 "RESOLUTION" "first screen"
 # The clock line is drawn last.
-clock_drawn() { read_screen && [[ ${ScreenText[23]} =~ ^[0-9]{4}-[0-9]{2}-[0-9]{2}\ [0-9]{2}:[0-9]{2}\ +$ ]]; }
+clock_drawn() { read_screen && [[ $(text_of 23) =~ ^[0-9]{4}-[0-9]{2}-[0-9]{2}\ [0-9]{2}:[0-9]{2}\ +$ ]]; }
 wait_until "first screen: row 23 to show the date and time" clock_drawn
 log "menu drawn $(elapsed "$BootStart") s after boot start"
 When="first screen"
 # On a PC the program finds no GPIO block; should it say so on the error line (bold white on
 # red) after the first redraw, the message covers the status line until the next one.
-if [[ ${ScreenText[0]} == Failed\ to* ]]; then
-  log "$When: start-up message on the error line: ${ScreenText[0]}"
-  [[ ${ScreenAttributes[0]} == 4f\** ]] ||
-    fail "$When: the start-up message is not in bold white on red: ${ScreenAttributes[0]}"
+if [[ $(text_of 0) == Failed\ to* ]]; then
+  log "$When: start-up message on the error line: $(text_of 0)"
+  [[ $(attributes_of 0) == 4f\** ]] ||
+    fail "$When: the start-up message is not in bold white on red: $(attributes_of 0)"
 else
   status_row "$When" "      SLEEP OFF"
 fi
@@ -153,7 +131,7 @@ menu_at "$When" 7 "IMAGE EFFECT" NONE
 menu_at "$When" 8 EXEC VIDEO
 menu_at "$When" 9 POWER "HIDE MENU"
 rows_blank "$When" 21 22
-[ "${ScreenAttributes[23]}" = "$(cell $Status)" ] || fail "$When: clock row has attributes '${ScreenAttributes[23]}'"
+[ "$(attributes_of 23)" = "$(cell $Status)" ] || fail "$When: clock row has attributes '$(attributes_of 23)'"
 rows_blank "$When" 24 24
 shoot menu
 
@@ -170,13 +148,13 @@ rows_blank "after Down" 1 8
 # --- A commit: Enter restarts the preview with NIGHT, which stays shown once the highlight
 # has moved on ------------------------------------------------------------------------------
 press_to_see right 12 "NIGHT" "on NIGHT"
-press_to_call ret "^raspistill -w 2592 -h 1944 -ex night -p 480,0,160,120 -t 0" "the commit"
+press_to_call ret "^raspistill -w 2592 -h 1944 -ex night -p 480,0,160,120 -t 0"
 press_to_see down 11 "IMAGE EFFECT" "after the commit"
 menu_at "after the commit" 4 EXPOSURE NIGHT
 
 # --- A capture: Space on EXEC's VIDEO starts it, the status line shows REC; Space stops it --
 press_to_see down 11 "EXEC" "on EXEC"
-press_to_call spc "^raspivid -t 8000 -o /captures/VID_000004.h264" "the capture"
+press_to_call spc "^raspivid -t 8000 -o /captures/VID_000004.h264"
 wait_for_row 0 "REC   SLEEP OFF" "recording"
 status_row "recording" "REC   SLEEP OFF"
 menu_at "recording" 5 EXEC VIDEO chosen
@@ -185,7 +163,7 @@ press_to_see spc 0 "SLEEP OFF" "after Space stopped the capture"
 
 # --- The playback list: PLAY committed, Space opens it on the first recording, in the middle
 press_to_see right 12 "PLAY" "on PLAY"
-press_to_call ret "^raspistill .* -t 0" "committing PLAY"
+press_to_call ret "^raspistill .* -t 0"
 press_to_see spc 12 "VID_000001.h264" "the playback list"
 When="the playback list"
 rows_blank "$When" 0 11
