@@ -389,9 +389,11 @@ steady() {
 random_sleep() { sleep "$(printf '0.%03d' $((RANDOM % ($1 + 1))))"; } # MAX_MS
 
 
+# stop_qemu: ends QEMU and the monitor's link; another start_qemu may follow.
 stop_qemu() {
-  [ -z "$MONITOR_PID" ] || kill "$MONITOR_PID" 2>/dev/null || true
+  [ -z "$MONITOR_PID" ] || { kill "$MONITOR_PID" 2>/dev/null; wait "$MONITOR_PID" 2>/dev/null; } || true
   [ -z "$QEMU_PID" ] || { kill "$QEMU_PID" 2>/dev/null; wait "$QEMU_PID" 2>/dev/null; } || true
+  QEMU_PID="" MONITOR_PID="" WATCH_PID=""
 }
 
 elapsed() { awk -v a="$1" -v b="$(date +%s.%N)" 'BEGIN { printf "%.1f", b - a }'; } # date +%s.%N

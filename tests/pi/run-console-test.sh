@@ -26,7 +26,7 @@ mkdir "$Root/captures"
 for Id in 1 2 3; do echo "recording $Id" >"$Root/captures/VID_00000$Id.h264"; done
 write_state "$Root/opt/harrowlight/CONFIG.DAT" 4 0
 pack_initramfs "$Root" "$RUN_DIR/initramfs.cpio.gz"
-boot_pc "$RUN_DIR/initramfs.cpio.gz" "nomodeset hltest=vga" -vga std
+boot_pc "$RUN_DIR/initramfs.cpio.gz" "nomodeset harrowlight=vga" -vga std
 
 # --- The screen: 80x25 cells at 0xb8000, each the character's byte and its attribute's ---
 # read_screen: Screen, per row the characters, a tab, and the attributes as runs "07*80".

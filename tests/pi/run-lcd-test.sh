@@ -68,25 +68,19 @@ key_took_effect() {
 # press KEY TEXT: types KEY until the highlighted menu reads TEXT.
 press() { type_until "$1" "'$2'" highlighted_menu_reads "$2"; }
 
-# dump NAME: the monitor's screen dump as NAME.ppm, once it is whole.
+# dump_until NAME CHECK...: screen dumps (the screen is drawn a moment after the text
+# changes) until CHECK holds for one, kept as NAME.ppm, CHECK's output in NAME.txt.
 DumpCount=0
 whole_dump() { [ -f "$1" ] && [ "$(stat -c %s "$1")" -ge $((3 * Width * Height)) ]; }
-dump() {
-  DumpCount=$((DumpCount + 1))
-  monitor_command "screendump $RUN_DIR/dump-$DumpCount.ppm"
-  wait_until "the screen dump" whole_dump "$RUN_DIR/dump-$DumpCount.ppm"
-  mv "$RUN_DIR/dump-$DumpCount.ppm" "$RUN_DIR/$1.ppm"
-}
-# dump_until NAME CHECK...: the screen is drawn a moment after the terminal's text changes:
-# dumps are taken until CHECK holds for one (its output in NAME.txt), or the wait ends.
-dump_until() {
-  local Name=$1 Deadline=$((SECONDS + HARNESS_WAIT))
+dumped() {
+  local Dump=$RUN_DIR/dump-$((++DumpCount)).ppm Name=$1
   shift
-  while dump "$Name" && ! "$@" "$RUN_DIR/$Name.ppm" >"$RUN_DIR/$Name.txt" 2>&1; do
-    [ $SECONDS -lt $Deadline ] || fail "$Size: $Name: $(cat "$RUN_DIR/$Name.txt")"
-    sleep 0.2
-  done
+  monitor_command "screendump $Dump"
+  wait_until "the screen dump" whole_dump "$Dump"
+  mv "$Dump" "$RUN_DIR/$Name.ppm"
+  "$@" "$RUN_DIR/$Name.ppm" >"$RUN_DIR/$Name.txt" 2>&1
 }
+dump_until() { SHOW_FILES=("$RUN_DIR/$1.txt") && wait_until "$Size: $1" dumped "$@"; }
 said_times() { [ "$(guest_count "$1")" -ge "$2" ]; }
 ended_well() { [ "$(guest_count 'camera exited status=0')" = "$1" ] || fail "$Size: $2"; }
 cursor_on_prompt() { [ "$(Screen cell "$1" $CellWidth $CellHeight 1 20)" = 2 ]; }
@@ -98,25 +92,22 @@ status_pairs() {
   Home=$(Screen cell "$1" $CellWidth $CellHeight 1 1)
   [ "$Home" = 1 ] || { echo "a cursor on the first cell ($Home colours there)"; return 1; }
 }
-same_as_first_prompt() { cmp -s "$RUN_DIR/prompt.ppm" "$1"; }
+same_as_first_prompt() { cmp -s "$RUN_DIR/prompt.ppm" "$1" || echo "not the prompt before the first run"; }
 # prompt_again WHEN: the prompt, pixel for pixel as before the first run (its colours, the
 # text, the cursor after it).
 prompt_again() {
   wait_until "the prompt $1" guest_said "prompt $1"
-  dump_until "prompt-$RANDOM" same_as_first_prompt ||
-    fail "$Size: the prompt $1 differs from the one before the first run"
+  dump_until "prompt-${1// /-}" same_as_first_prompt
 }
 
 # --- One boot per size -----------------------------------------------------------------------
 for Size in ${LCD_SIZES:-320x240 480x320 800x480}; do
   Width=${Size%x*} Height=${Size#*x}
-  for Tools in legacy rpicam; do
-    Base=$Samples/Harrowlight.ini
-    [ $Tools = legacy ] || Base=$Samples/Harrowlight-rpicam.ini
-    cat "$Base" "$Samples/lcd/$Size-$Tools.ini" >"$RUN_DIR/layout.ini"
+  for Tools in legacy:Harrowlight rpicam:Harrowlight-rpicam; do
+    cat "$Samples/${Tools#*:}.ini" "$Samples/lcd/$Size-${Tools%:*}.ini" >"$RUN_DIR/layout.ini"
     Screen layout "$RUN_DIR/layout.ini" "$Width" "$Height" $CellWidth $CellHeight \
-      >"$RUN_DIR/layout.txt" || fail "$Size: the $Tools layout: $(cat "$RUN_DIR/layout.txt")"
-    log "$Size, $Tools: $(sed 's/^[^:]*: //' "$RUN_DIR/layout.txt")"
+      >"$RUN_DIR/layout.txt" || fail "$Size: the ${Tools%:*} layout: $(cat "$RUN_DIR/layout.txt")"
+    log "$Size, ${Tools%:*}: $(sed 's/^[^:]*: //' "$RUN_DIR/layout.txt")"
   done
   ItemWidth=$(sed -n 's/^ITEM_WIDTH=//p' "$Samples/lcd/$Size-legacy.ini")
   Lines=$((Height / CellHeight))
@@ -131,7 +122,7 @@ for Size in ${LCD_SIZES:-320x240 480x320 800x480}; do
   # The card's display data names the size as its preferred mode, which the command line
   # then picks (the kernel's own timings for a 320x240 mode are refused).
   boot_pc "$RUN_DIR/initramfs-$Size.cpio.gz" \
-    "video=Virtual-1:$Size fbcon=font:VGA8x16 hltest=lcd WatchLine=$((1 + 2 * Half))" \
+    "video=Virtual-1:$Size fbcon=font:VGA8x16 harrowlight=lcd WatchLine=$((1 + 2 * Half))" \
     -vga none -device "VGA,xres=$Width,yres=$Height"
   wait_until "the prompt" guest_said "prompt before run 0"
   guest_said "framebuffer $Width,${Height}[[:space:]]*$" ||
@@ -176,7 +167,5 @@ for Size in ${LCD_SIZES:-320x240 480x320 800x480}; do
   prompt_again "after the runs"
   monitor_command quit || true
   stop_qemu
-  wait "$MONITOR_PID" 2>/dev/null || true
-  QEMU_PID="" MONITOR_PID="" WATCH_PID=""
 done
 log "whole test: $(elapsed "$StartSeconds") s"

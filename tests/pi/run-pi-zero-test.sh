@@ -13,22 +13,19 @@ HARNESS_WAIT=${PI_TEST_TIMEOUT:-90}
 setup_guest "pi-test-${PI_BOARD:-zero}-$Access" ARM "$@"
 case $Access in root | user) ;; *) fail "ACCESS is root or user, not $Access" ;; esac
 
-# The emulated board: QEMU machine, Debian architecture and kernel flavour, device tree,
-# the chip the device tree must name, and the physical address of the GPIO block.
+# The emulated board: QEMU machine and system, Debian architecture and kernel flavour, the
+# device tree (its file names the chip), the GPIO block's address, the C library's loader.
+require_tools fdtput dpkg-architecture
 case ${PI_BOARD:-zero} in
-  zero)
-    Machine=raspi0 System=arm Arch=armel Flavour=rpi Triplet=arm-linux-gnueabi
-    DtbName=bcm2835-rpi-zero.dtb Chip=bcm2835 GpioBase=0x20200000 Loader=ld-linux.so.3
-    ;;
-  pi3)
-    Machine=raspi3b System=aarch64 Arch=arm64 Flavour=arm64 Triplet=aarch64-linux-gnu
-    DtbName=bcm2837-rpi-3-b.dtb Chip=bcm2837 GpioBase=0x3f200000 Loader=ld-linux-aarch64.so.1
-    ;;
+  zero) Board="raspi0 arm armel rpi bcm2835-rpi-zero.dtb 0x20200000 ld-linux.so.3" ;;
+  pi3) Board="raspi3b aarch64 arm64 arm64 bcm2837-rpi-3-b.dtb 0x3f200000 ld-linux-aarch64.so.1" ;;
   *) fail "PI_BOARD is zero or pi3" ;;
 esac
+read -r Machine System Arch Flavour DtbName GpioBase Loader <<<"$Board"
+Chip=${DtbName%%-*} Triplet=$(dpkg-architecture -qDEB_HOST_GNU_TYPE -a"$Arch" 2>/dev/null)
 # The pins of tests/pi/Harrowlight.ini.
 LedPin=17 LcdPin=27 SparePin=22
-require_tools "qemu-system-$System" fdtput
+require_tools "qemu-system-$System"
 
 # --- Kernel, device tree, busybox and the initramfs -----------------------------------------
 boot_packages "$Cache" "$Arch" "$Flavour"
@@ -55,7 +52,7 @@ log "static $Arch program stripped: $(stat -c %s "$Root/opt/harrowlight/harrowli
 
 # --- Boot, paused until the terminal is joined ----------------------------------------------
 CommandLine="console=ttyAMA0,115200 initcall_blacklist=bcm2835_power_driver_init rdinit=/init"
-CommandLine+=" serial=ttyAMA0 hltest=$Access"
+CommandLine+=" serial=ttyAMA0 harrowlight=$Access"
 [ "$Access" = user ] || CommandLine+=" iomem=relaxed"
 log "access: $Access ($CommandLine)"
 start_qemu "$System" "$RUN_DIR/monitor.sock" "$RUN_DIR/qemu.log" -M "$Machine" -kernel "$Kernel" \
