@@ -404,6 +404,7 @@ elapsed() { awk -v a="$1" -v b="$(date +%s.%N)" 'BEGIN { printf "%.1f", b - a }'
 # (static/, shell/). Sets Kernel.
 boot_packages() {
   local cache=$1 arch=$2 flavour=$3 debs=$1/debs extract=$RUN_DIR/extract state kernel deb partial
+  local unpacked
   shift 3
   mkdir -p "$debs" "$extract"
   if ! { boot_deb "$debs" "linux-image-*-$flavour" "$arch" && boot_deb "$debs" busybox-static "$arch" &&
@@ -430,14 +431,16 @@ boot_packages() {
   if [ $# -eq 0 ]; then
     dpkg-deb -x "$deb" "$extract"
   else
-    # Picking members decompresses the whole package: done once, beside it, in a directory of
-    # this run's own that then takes its place (unless another run's did).
-    if [ ! -d "$deb.unpacked" ]; then
+    # Unpacking members means decompressing the whole package: done once per set of members,
+    # beside it, in a directory of this run's own that then takes its place (unless another
+    # run's did).
+    unpacked=$deb.$(printf '%s\n' "$@" | cksum | cut -d' ' -f1)
+    if [ ! -d "$unpacked" ]; then
       partial=$(mktemp -d "$deb.XXXXXX")
       dpkg-deb --fsys-tarfile "$deb" | tar -x -C "$partial" --wildcards "$@"
-      mv -T "$partial" "$deb.unpacked" 2>/dev/null || rm -rf "$partial"
+      mv -T "$partial" "$unpacked" 2>/dev/null || rm -rf "$partial"
     fi
-    cp -a "$deb.unpacked/." "$extract"
+    cp -a "$unpacked/." "$extract"
   fi
   dpkg-deb -x "$(boot_deb "$debs" busybox-static "$arch")" "$extract/static"
   dpkg-deb -x "$(boot_deb "$debs" busybox "$arch")" "$extract/shell"

@@ -1,8 +1,7 @@
 #!/usr/bin/env bash
-# The static program on an emulated PC's first virtual terminal in VGA text mode, with the
-# stand-ins: the screen read exactly (characters and colours) from the text buffer, keys
-# typed on the emulated keyboard; the first screen, a move, a commit, a capture, the playback
-# list and "OFF" giving the terminal back.
+# The static program on an emulated PC's first virtual terminal (VGA text, read exactly with
+# its colours from the text buffer; keys typed on the emulated keyboard): the first screen, a
+# move, a commit, a capture, the playback list and "OFF" giving the terminal back.
 # Usage: run-console-test.sh PROGRAM STANDINS CACHEDIR [SHOTDIR (menu, recording, playback .ppm)]
 # shellcheck source=tests/lib/harness.sh
 source "$(dirname "$0")/../lib/harness.sh"
@@ -14,8 +13,7 @@ require_tools qemu-system-x86_64 ldd
 [ -z "$ShotDir" ] || mkdir -p "$ShotDir"
 Rows=25 Columns=80 Screen=() STANDIN_LOG=$GUEST_LOG
 
-# The initramfs: the shell and the stand-in with the libraries they load, three earlier
-# recordings, so the next capture is number 4.
+# The shell and the stand-in with the libraries they load; three recordings: the next is 4.
 boot_packages "$Cache" amd64 amd64 './boot/vmlinuz-*'
 Root=$RUN_DIR/initramfs
 guest_root "$Root" "$TESTS_DIR/pi/console/Harrowlight.ini"
@@ -53,11 +51,9 @@ SCREEN_READER=last_screen
 # row_is WHEN ROW TEXT ATTRIBUTES: row ROW of the last screen read shows TEXT (padded with
 # blanks to the full width) in the attribute runs ATTRIBUTES.
 row_is() {
-  local Text
-  printf -v Text '%-*s' $Columns "$3"
-  [ "$(text_of "$2")" = "$Text" ] || fail "$1: row $2 reads '$(text_of "$2")', expected '$Text'"
-  [ "$(attributes_of "$2")" = "$4" ] ||
-    fail "$1: row $2 has attributes '$(attributes_of "$2")', expected '$4'"
+  local Want
+  printf -v Want '%-*s\t%s' $Columns "$3" "$4"
+  [ "${Screen[$2]}" = "$Want" ] || fail "$1: row $2 is '${Screen[$2]}', expected '$Want'"
 }
 # rows_blank WHEN FIRST LAST: the rows are blank, grey on black.
 rows_blank() { for Row in $(seq "$2" "$3"); do row_is "$1" "$Row" "" "$Plain*$Columns"; done; }
@@ -65,8 +61,8 @@ rows_blank() { for Row in $(seq "$2" "$3"); do row_is "$1" "$Row" "" "$Plain*$Co
 screen_row_reads() { read_screen 2>/dev/null && [[ $(text_of "$1") =~ ^\ *"$2"\ *$ ]]; }
 wait_for_row() { wait_until "$3: row $1 to read '$2'" screen_row_reads "$1" "$2"; }
 
-# press_to_see KEY ROW TEXT WHEN: types KEY, then waits until row ROW reads TEXT. Each key
-# waits for the one before to show, as a user's would.
+# press_to_see KEY ROW TEXT WHEN: types KEY (once the one before has shown, as a user would),
+# then waits until row ROW reads TEXT.
 press_to_see() { monitor_command "sendkey $1" && wait_for_row "$2" "$3" "$4"; }
 # press_to_call KEY PATTERN: types KEY, then waits for a new stand-in call matching PATTERN.
 press_to_call() {
@@ -81,16 +77,17 @@ shoot() {
 }
 
 # The colour attributes the console gives the program's renditions (background in the high
-# nibble, foreground in the low one; bold sets the foreground's bright bit).
-Plain=07      # blank cells after a reset, and the items: grey on black
-Title=0f      # bold white on black
-Chosen=68     # bold black on yellow: dark grey on brown
-ChosenItem=60 # black on yellow: black on brown
-Status=7c     # bold red on white: bright red on grey
-Width=30      # ITEM_WIDTH of console/Harrowlight.ini
+# nibble, foreground in the low one; bold sets the foreground's bright bit): Plain blank
+# cells and items, grey on black; Title bold white on black; Chosen bold black on yellow,
+# dark grey on brown; ChosenItem black on brown; Status bold red on white, bright red on grey.
+Plain=07 Title=0f Chosen=68 ChosenItem=60 Status=7c Width=30 # ITEM_WIDTH of the configuration
 
 # cell ATTRIBUTE: the runs of a row whose menu cell has ATTRIBUTE, blank grey on black after it.
-cell() { if [ "$1" = $Plain ]; then echo "$Plain*$Columns"; else echo "$1*$Width $Plain*$((Columns - Width))"; fi; }
+cell() {
+  local Runs="$1*$Width $Plain*$((Columns - Width))"
+  [ "$1" != $Plain ] || Runs="$Plain*$Columns"
+  echo "$Runs"
+}
 status_row() { row_is "$1" 0 "$2" "$(cell $Status)"; }
 # menu_at WHEN SLOT TITLE ITEM [chosen]: the menu in screen slot SLOT (rows 2*SLOT+1 and
 # 2*SLOT+2), its item centred in the cell (the odd blank on the right).
@@ -102,8 +99,7 @@ menu_at() {
   row_is "$1" $((Row + 1)) "$Item" "$(cell $ItemCell)"
 }
 
-# --- First screen: status line, the menus from RESOLUTION down (it highlighted, in the
-# middle slot), the clock line two rows above the bottom ------------------------------------
+# --- First screen: status line, the menus from RESOLUTION (highlighted, mid-screen), clock ---
 wait_until "the camera to start" guest_said "starting camera"
 log "booted to the camera in $(elapsed "$BootStart") s"
 wait_until "the camera's terminal" guest_said "camera controlling terminal="
@@ -113,7 +109,6 @@ wait_for_row 11 "RESOLUTION" "first screen"
 # The clock line is drawn last.
 clock_drawn() { read_screen && [[ $(text_of 23) =~ ^[0-9]{4}-[0-9]{2}-[0-9]{2}\ [0-9]{2}:[0-9]{2}\ +$ ]]; }
 wait_until "first screen: row 23 to show the date and time" clock_drawn
-log "menu drawn $(elapsed "$BootStart") s after boot start"
 When="first screen"
 # On a PC the program finds no GPIO block; should it say so on the error line (bold white on
 # red) after the first redraw, the message covers the status line until the next one.
@@ -131,11 +126,11 @@ menu_at "$When" 7 "IMAGE EFFECT" NONE
 menu_at "$When" 8 EXEC VIDEO
 menu_at "$When" 9 POWER "HIDE MENU"
 rows_blank "$When" 21 22
-[ "$(attributes_of 23)" = "$(cell $Status)" ] || fail "$When: clock row has attributes '$(attributes_of 23)'"
+row_is "$When" 23 "$(text_of 23)" "$(cell $Status)"
 rows_blank "$When" 24 24
 shoot menu
 
-# --- A move: Right shows the next item, Down the next menu (application cursor keys) --------
+# --- A move: Right shows the next item, Down the next menu (application cursor keys) ---
 press_to_see right 12 "1920x1080" "after Right"
 wait_for_row 0 "SLEEP OFF" "after Right"
 status_row "after Right" "      SLEEP OFF"
@@ -145,8 +140,7 @@ menu_at "after Down" 4 RESOLUTION 2592x1944
 menu_at "after Down" 5 EXPOSURE AUTO chosen
 rows_blank "after Down" 1 8
 
-# --- A commit: Enter restarts the preview with NIGHT, which stays shown once the highlight
-# has moved on ------------------------------------------------------------------------------
+# --- A commit: Enter restarts the preview with NIGHT, still shown once the highlight moves ---
 press_to_see right 12 "NIGHT" "on NIGHT"
 press_to_call ret "^raspistill -w 2592 -h 1944 -ex night -p 480,0,160,120 -t 0"
 press_to_see down 11 "IMAGE EFFECT" "after the commit"

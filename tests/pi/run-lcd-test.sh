@@ -1,9 +1,8 @@
 #!/usr/bin/env bash
 # The static program on fbcon at the LCD sizes of config/lcd/ (an emulated PC's VGA card at
-# that size, the 8x16 font), with the legacy sample and the size's layout: both layouts fit
-# beside the preview; from screen dumps, every line's two colours (with CONSOLE_PALETTE=0, then
-# 4.5:1 with the readable palette), no cursor while the camera runs, and the login prompt
-# pixel for pixel as before after each run (ended by OFF, and once by SIGTERM).
+# that size, the 8x16 font): both samples' layouts fit beside the preview; from screen dumps,
+# every line's two colours (4.5:1 with the readable palette), no cursor while the camera
+# runs, the login prompt pixel for pixel as before after each run (ended by OFF or SIGTERM).
 # Usage: run-lcd-test.sh PROGRAM STANDINS CACHEDIR [SHOTDIR (lcd-WxH.png)]; LCD_SIZES picks sizes.
 # shellcheck source=tests/lib/harness.sh
 source "$(dirname "$0")/../lib/harness.sh"
@@ -18,16 +17,8 @@ Screen() { python3 "$TESTS_DIR/pi/lcd/screen.py" "$@"; }
 # A failure shows the serial port without the watcher's menu lines.
 serial_tail() { tr -d '\r' <"$GUEST_LOG" 2>/dev/null | grep -av 'GUEST: menu:' | tail -n 30; }
 SCREEN_READER=serial_tail SHOW_FILES=()
-
-boot_packages "$Cache" amd64 amd64 './boot/vmlinuz-*'
-KernelDeb=$(boot_deb "$Cache/debs" "linux-image-*-amd64" amd64)
-# The driver of QEMU's VGA card and what it needs, unpacked once beside the package.
-if [ ! -d "$KernelDeb.drm" ]; then
-  Partial=$(mktemp -d "$KernelDeb.XXXXXX")
-  dpkg-deb --fsys-tarfile "$KernelDeb" |
-    tar -x -C "$Partial" --wildcards './lib/modules/*/kernel/drivers/gpu/drm/*'
-  mv -T "$Partial" "$KernelDeb.drm" 2>/dev/null || rm -rf "$Partial"
-fi
+# The kernel with the driver of QEMU's VGA card and what it needs.
+boot_packages "$Cache" amd64 amd64 './boot/vmlinuz-*' './lib/modules/*/kernel/drivers/gpu/drm/*'
 
 # make_initramfs SIZE: the camera with the legacy sample and the size's layout, and a state
 # with ISO (menu 4) highlighted, so menus show above and below it, and sleep off.
@@ -39,17 +30,13 @@ make_initramfs() {
   guest_root "$Root" "$RUN_DIR/lcd.ini"
   mkdir -p "$Root/modules"
   for Module in drm drm_kms_helper ttm drm_ttm_helper drm_vram_helper bochs; do
-    find "$KernelDeb.drm" -name "$Module.ko" -exec cp {} "$Root/modules/" \;
+    find "$RUN_DIR/extract/lib/modules" -name "$Module.ko" -exec cp {} "$Root/modules/" \;
   done
   write_state "$Root/opt/harrowlight/CONFIG.DAT.start" 1 0
   le32 4 | dd of="$Root/opt/harrowlight/CONFIG.DAT.start" bs=4 seek=1 conv=notrunc status=none
   pack_initramfs "$Root" "$RUN_DIR/initramfs-$1.cpio.gz"
 }
 
-# The highlighted menu's two lines, blanks squeezed, as the watcher last saw them.
-highlighted_menu_reads() {
-  [[ "$(grep -a 'GUEST: menu:' "$GUEST_LOG" | tail -n1 | tr -d '\r')" == "GUEST: menu: $1" ]]
-}
 # type_until KEY WHAT CHECK...: types KEY, and again every 5 s while CHECK fails. The camera
 # drops an arrow read in the call after another arrow's (the same first byte, taken for a
 # held key), which a loaded machine makes likely; a dropped key never comes late.
@@ -65,7 +52,10 @@ key_took_effect() {
   KeyTyped=$SECONDS
   return 1
 }
-# press KEY TEXT: types KEY until the highlighted menu reads TEXT.
+# press KEY TEXT: types KEY until the highlighted menu's lines (blanks squeezed) read TEXT.
+highlighted_menu_reads() {
+  [[ "$(grep -a 'GUEST: menu:' "$GUEST_LOG" | tail -n1 | tr -d '\r')" == "GUEST: menu: $1" ]]
+}
 press() { type_until "$1" "'$2'" highlighted_menu_reads "$2"; }
 
 # dump_until NAME CHECK...: screen dumps (the screen is drawn a moment after the text
@@ -81,8 +71,6 @@ dumped() {
   "$@" "$RUN_DIR/$Name.ppm" >"$RUN_DIR/$Name.txt" 2>&1
 }
 dump_until() { SHOW_FILES=("$RUN_DIR/$1.txt") && wait_until "$Size: $1" dumped "$@"; }
-said_times() { [ "$(guest_count "$1")" -ge "$2" ]; }
-ended_well() { [ "$(guest_count 'camera exited status=0')" = "$1" ] || fail "$Size: $2"; }
 cursor_on_prompt() { [ "$(Screen cell "$1" $CellWidth $CellHeight 1 20)" = 2 ]; }
 menu_pairs() { Screen pairs "$1" $CellWidth $CellHeight "${MenuLines[@]}"; }
 # The status line, and no cursor on its first (blank) cell.
@@ -99,8 +87,13 @@ prompt_again() {
   wait_until "the prompt $1" guest_said "prompt $1"
   dump_until "prompt-${1// /-}" same_as_first_prompt
 }
+said_times() { [ "$(guest_count "$1")" -ge "$2" ]; }
+# end_of_run N HOW: waits for the end of run N, which must be the Nth with status 0.
+end_of_run() {
+  wait_until "the camera to end$2" said_times 'camera exited' "$1"
+  [ "$(guest_count 'camera exited status=0')" = "$1" ] || fail "$Size: the camera did not end with status 0$2"
+}
 
-# --- One boot per size -----------------------------------------------------------------------
 for Size in ${LCD_SIZES:-320x240 480x320 800x480}; do
   Width=${Size%x*} Height=${Size#*x}
   for Tools in legacy:Harrowlight rpicam:Harrowlight-rpicam; do
@@ -130,6 +123,7 @@ for Size in ${LCD_SIZES:-320x240 480x320 800x480}; do
   log "$Size: booted to the prompt in $(elapsed "$BootStart") s"
   dump_until prompt cursor_on_prompt
 
+  # Runs 0 (the console's own palette) and 1 (the readable one) end with OFF.
   for Palette in 0 1; do
     [ $Palette = 0 ] || prompt_again "before run $Palette"
     type_until ret "the camera" guest_said "starting camera .*CONSOLE_PALETTE=$Palette"
@@ -153,17 +147,15 @@ for Size in ${LCD_SIZES:-320x240 480x320 800x480}; do
       press right "POWER $Item "
     done
     monitor_command "sendkey ret"
-    wait_until "the camera to end" said_times 'camera exited' $((Palette + 1))
-    ended_well $((Palette + 1)) "the camera did not end with status 0"
+    end_of_run $((Palette + 1)) ""
   done
-  # A third run, ended by SIGTERM once the highlight has moved on.
+  # Run 2, ended by SIGTERM once the highlight has moved on: the guest's init signals the
+  # camera as soon as it sees the move, which the watcher may then miss.
   prompt_again "before run 2"
   type_until ret "the camera" said_times 'starting camera' 3
   dump_until "menu-2" menu_pairs
-  # The guest's init signals the camera as soon as it sees the move, which the watcher may
-  # then miss: wait for the end alone.
   type_until down "the camera to end on SIGTERM" said_times 'camera exited' 3
-  ended_well 3 "the camera did not end with status 0 on SIGTERM"
+  end_of_run 3 " on SIGTERM"
   prompt_again "after the runs"
   monitor_command quit || true
   stop_qemu

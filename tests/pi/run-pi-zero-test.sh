@@ -1,9 +1,8 @@
 #!/usr/bin/env bash
-# The static armel program on QEMU's raspi0 (PI_BOARD=pi3: arm64 on raspi3b, GPIO block at
-# 0x3F200000) with the stand-ins, its serial console joined to a tmux pane (size query, keys,
-# screen): the GPIO registers, read through the QEMU monitor, after start-up, the LED actions
-# and "OFF". ACCESS root (default): root on a kernel with iomem=relaxed, the register page
-# mapped; user: strict /dev/mem, an ordinary user whose group owns /dev/gpiochip0.
+# The static armel program on QEMU's raspi0 (PI_BOARD=pi3: arm64 on raspi3b), its serial
+# console joined to a tmux pane (size query, keys, screen): the GPIO registers, read through
+# the QEMU monitor, after start-up, the LED actions and "OFF". ACCESS root: as root, the
+# register page mapped (iomem=relaxed); user: a user whose group owns /dev/gpiochip0.
 # Usage: run-pi-zero-test.sh PROGRAM STANDINS CACHEDIR [root|user]
 # shellcheck source=tests/lib/harness.sh
 source "$(dirname "$0")/../lib/harness.sh"
@@ -12,10 +11,9 @@ Access=${4:-root}
 HARNESS_WAIT=${PI_TEST_TIMEOUT:-90}
 setup_guest "pi-test-${PI_BOARD:-zero}-$Access" ARM "$@"
 case $Access in root | user) ;; *) fail "ACCESS is root or user, not $Access" ;; esac
-
-# The emulated board: QEMU machine and system, Debian architecture and kernel flavour, the
-# device tree (its file names the chip), the GPIO block's address, the C library's loader.
 require_tools fdtput dpkg-architecture
+# The board: QEMU machine and system, Debian architecture and kernel flavour, the device
+# tree (its file names the chip), the GPIO block's address, the C library's loader.
 case ${PI_BOARD:-zero} in
   zero) Board="raspi0 arm armel rpi bcm2835-rpi-zero.dtb 0x20200000 ld-linux.so.3" ;;
   pi3) Board="raspi3b aarch64 arm64 arm64 bcm2837-rpi-3-b.dtb 0x3f200000 ld-linux-aarch64.so.1" ;;
@@ -23,9 +21,8 @@ case ${PI_BOARD:-zero} in
 esac
 read -r Machine System Arch Flavour DtbName GpioBase Loader <<<"$Board"
 Chip=${DtbName%%-*} Triplet=$(dpkg-architecture -qDEB_HOST_GNU_TYPE -a"$Arch" 2>/dev/null)
-# The pins of tests/pi/Harrowlight.ini.
-LedPin=17 LcdPin=27 SparePin=22
 require_tools "qemu-system-$System"
+LedPin=17 LcdPin=27 SparePin=22 # of tests/pi/Harrowlight.ini
 
 # --- Kernel, device tree, busybox and the initramfs -----------------------------------------
 boot_packages "$Cache" "$Arch" "$Flavour"
@@ -38,10 +35,9 @@ if [ "$Machine" = raspi3b ]; then
   Dtb=$RUN_DIR/$DtbName
   fdtput -t s "$Dtb" /soc/serial@7e201000/bluetooth status disabled
 fi
-# The shell's C library: the cross toolchain's one, the same build as Debian's libc6.
-CrossLib=/usr/$Triplet/lib
-Root=$RUN_DIR/initramfs
+Root=$RUN_DIR/initramfs CrossLib=/usr/$Triplet/lib
 guest_root "$Root" "$TESTS_DIR/pi/Harrowlight.ini"
+# The shell's C library: the cross toolchain's one, the same build as Debian's libc6.
 mkdir -p "$Root/lib/$Triplet"
 cp -L "$CrossLib/$Loader" "$Root/lib/$Loader" || fail "no $Loader (crossbuild-essential-$Arch)"
 cp -L "$CrossLib/libc.so.6" "$CrossLib/libresolv.so.2" "$Root/lib/$Triplet/"
@@ -65,19 +61,18 @@ touch "$GUEST_LOG"
 
 # --- GPIO words: GPFSEL0..5, GPSET0/1, GPCLR0/1, GPLEV0/1 ... -------------------------------
 gpio_words() { read_guest 16 w "$GpioBase" || fail "no memory words from the monitor"; }
-# expect_pins WHEN WORDS PIN=FUNCTION/LEVEL...: each PIN's function field (1 output, "-" not
-# checked) and GPLEV0 bit.
+# expect_pins WHEN PIN=FUNCTION/LEVEL...: each PIN's function field in Words (1 output, "-"
+# not checked) and its GPLEV0 bit.
 expect_pins() {
-  local when=$1 spec pin want function level
+  local spec pin want function level
   local -a w
-  read -r -a w <<<"$2"
-  shift 2
-  for spec in "$@"; do
+  read -r -a w <<<"$Words"
+  for spec in "${@:2}"; do
     pin=${spec%=*} want=${spec#*=}
     function=$(((w[pin / 10] >> (3 * (pin % 10))) & 7)) level=$(((w[13] >> pin) & 1))
     [ "${want%/*}" = - ] || [ "$function" = "${want%/*}" ] ||
-      fail "$when: GPIO $pin function $function, expected ${want%/*}"
-    [ "$level" = "${want#*/}" ] || fail "$when: GPIO $pin level $level, expected ${want#*/}"
+      fail "$1: GPIO $pin function $function, expected ${want%/*}"
+    [ "$level" = "${want#*/}" ] || fail "$1: GPIO $pin level $level, expected ${want#*/}"
   done
 }
 led_reads() { local -a w; read -r -a w <<<"$(gpio_words)" && [ $(((w[13] >> LedPin) & 1)) = "$1" ]; }
@@ -86,11 +81,11 @@ log "reset (before boot): $(gpio_words)"
 monitor_command cont
 BootStart=$(date +%s.%N)
 wait_until "the camera to start" guest_said "starting camera"
-log "booted to the camera in $(elapsed "$BootStart") s (guest: $(grep -ao 'uptime=[0-9.]*' "$GUEST_LOG" | head -n1))"
+log "booted to the camera in $(elapsed "$BootStart") s (guest: $(grep -ao 'uptime=[0-9.]*' "$GUEST_LOG"))"
 guest_said "compatible=.*brcm,$Chip" || fail "the device tree does not name brcm,$Chip"
-[ "$Access" = root ] || guest_said 'user uid=1000(camera) .*(gpio)' || fail "the camera's user is not in the gpio group"
+[ "$Access" = root ] || guest_said 'user uid=1000(camera) .*(gpio)' ||
+  fail "the camera's user is not in the gpio group"
 wait_until "the menu on the terminal" screen_has_line "LED ON"
-log "menu drawn $(elapsed "$BootStart") s after boot start"
 # Without its GPIO page the camera still runs, but no pin can follow; say why and stop.
 NoPins='Failed to open memory\|Failed to map memory\|Failed to allocate memory map\|GPIO [0-9]*: \|GPIO chip '
 ! grep -aq "$NoPins" "$GUEST_LOG" ||
@@ -121,7 +116,7 @@ for Step in "${Steps[@]}"; do
   Words=$(gpio_words)
   log "after $When: $Words"
   # shellcheck disable=SC2086 # the pins are words
-  expect_pins "$When" "$Words" $Pins
+  expect_pins "$When" $Pins
 done
 guest_said 'camera exited status=0' || fail "the camera did not end with status 0"
 guest_said 'state bytes=280' || fail "CONFIG.DAT was not saved with 280 bytes"
