@@ -452,19 +452,6 @@ boot_packages() {
 # boot_deb DEBS NAME ARCH: the cached package file; 1 when there is none.
 boot_deb() { compgen -G "$1/$2_*_$3.deb" | head -n1 | grep .; }
 
-# initramfs_base ROOT EXTRACT INIT STANDINS: the static busybox, the other as busybox-shell
-# (init makes it /bin/sh), INIT as /init, the stand-in in /opt/standin under its names and ps.
-initramfs_base() {
-  local link
-  mkdir -p "$1"/{bin,dev,proc,sys,opt/harrowlight,opt/standin}
-  cp "$2/static/bin/busybox" "$1/bin/busybox"
-  cp "$2/shell/bin/busybox" "$1/bin/busybox-shell"
-  cp "$3" "$1/init"
-  cp "$4/standin" "$1/opt/standin/standin"
-  for link in "$4"/*; do [ ! -L "$link" ] || ln -s standin "$1/opt/standin/${link##*/}"; done
-  ln -s standin "$1/opt/standin/ps"
-}
-
 pack_initramfs() { (cd "$1" && find . | LC_ALL=C sort | cpio -o -H newc --quiet | gzip -1 >"$2"); }
 
 # start_qemu SYSTEM MONITOR_SOCKET LOG ARGUMENT...: qemu-system-SYSTEM paused ("cont" starts
@@ -500,21 +487,30 @@ read_guest() {
   [ ${#values[@]} -eq "$1" ] && echo "${values[*]}"
 }
 
-# setup_guest NAME TYPE PROGRAM STANDINS CACHE: setup_run NAME; Program, Standins and Cache
-# as absolute paths, GUEST_LOG (the serial port, shown on failure); PROGRAM must be a static
-# TYPE program (file(1)'s words).
+# setup_guest NAME TYPE PROGRAM STANDINS CACHE: setup_run NAME; Program, Standins, Cache
+# (absolute), GUEST_LOG (the serial port, shown on failure); PROGRAM: static, file(1)'s TYPE.
 setup_guest() {
   setup_run "$1"
   Program=$(readlink -f "$3") Standins=$(readlink -f "$4") Cache=$(readlink -f "$5")
-  GUEST_LOG=$RUN_DIR/serial.log StartSeconds=$(date +%s.%N)
+  GUEST_LOG=$RUN_DIR/serial.log
   SHOW_FILES+=("$GUEST_LOG")
   require_tools socat cpio gzip dpkg-deb apt-get
-  file -L "$Program" 2>/dev/null | grep -q "$2.*statically linked" || fail "$Program is not a static $2 program"
+  file -L "$Program" 2>/dev/null | grep -q "$2.*statically linked" ||
+    fail "$Program is not a static $2 program"
 }
 
-# guest_root ROOT INI: initramfs_base with the guests' init, Program and INI in /opt/harrowlight.
+# guest_root ROOT INI: an initramfs tree: the static busybox, the other as busybox-shell (the
+# init makes it /bin/sh), the guests' init, the stand-in in /opt/standin under its names and
+# ps, Program and INI in /opt/harrowlight.
 guest_root() {
-  initramfs_base "$1" "$RUN_DIR/extract" "$TESTS_DIR/pi/initramfs/init" "$Standins"
+  local link tools=$1/opt/standin
+  mkdir -p "$1"/{bin,dev,proc,sys,captures,opt/harrowlight,opt/standin}
+  cp "$RUN_DIR/extract/static/bin/busybox" "$1/bin/busybox"
+  cp "$RUN_DIR/extract/shell/bin/busybox" "$1/bin/busybox-shell"
+  cp "$TESTS_DIR/pi/initramfs/init" "$1/init"
+  cp "$Standins/standin" "$tools/standin"
+  for link in "$Standins"/*; do [ ! -L "$link" ] || ln -s standin "$tools/${link##*/}"; done
+  ln -s standin "$tools/ps"
   cp "$Program" "$1/opt/harrowlight/harrowlight"
   cp "$2" "$1/opt/harrowlight/Harrowlight.ini"
 }
@@ -523,8 +519,7 @@ guest_root() {
 guest_said() { grep -aq "GUEST: $1" "$GUEST_LOG" 2>/dev/null; }
 guest_count() { grep -ac "GUEST: $1" "$GUEST_LOG" 2>/dev/null || true; }
 
-# boot_pc INITRAMFS COMMAND_LINE QEMU_ARGUMENT...: Kernel on an emulated PC, the serial port
-# in GUEST_LOG (emptied first), running from BootStart on.
+# boot_pc INITRAMFS COMMAND_LINE QEMU_ARGUMENT...: Kernel on an emulated PC from BootStart on.
 boot_pc() {
   : >"$GUEST_LOG"
   rm -f "$RUN_DIR/monitor.sock"

@@ -6,7 +6,7 @@
 # Usage: run-lcd-test.sh PROGRAM STANDINS CACHEDIR [SHOTDIR (lcd-WxH.png)]; LCD_SIZES picks sizes.
 # shellcheck source=tests/lib/harness.sh
 source "$(dirname "$0")/../lib/harness.sh"
-[ $# -ge 3 ] || { echo "usage: run-lcd-test.sh PROGRAM STANDINS CACHEDIR [SHOTDIR]" >&2; exit 2; }
+: "${3:?usage: run-lcd-test.sh PROGRAM STANDINS CACHEDIR [SHOTDIR]}"
 ShotDir=${4:-} Samples=$(cd "$(dirname "$0")/../../config" && pwd)
 HARNESS_WAIT=${CONSOLE_TEST_TIMEOUT:-60}
 setup_guest lcd-test x86-64 "$@"
@@ -17,7 +17,6 @@ Screen() { python3 "$TESTS_DIR/pi/lcd/screen.py" "$@"; }
 # A failure shows the serial port without the watcher's menu lines.
 serial_tail() { tr -d '\r' <"$GUEST_LOG" 2>/dev/null | grep -av 'GUEST: menu:' | tail -n 30; }
 SCREEN_READER=serial_tail SHOW_FILES=()
-# The kernel with the driver of QEMU's VGA card and what it needs.
 boot_packages "$Cache" amd64 amd64 './boot/vmlinuz-*' './lib/modules/*/kernel/drivers/gpu/drm/*'
 
 # make_initramfs SIZE: the camera with the legacy sample and the size's layout, and a state
@@ -80,9 +79,8 @@ status_pairs() {
   Home=$(Screen cell "$1" $CellWidth $CellHeight 1 1)
   [ "$Home" = 1 ] || { echo "a cursor on the first cell ($Home colours there)"; return 1; }
 }
-same_as_first_prompt() { cmp -s "$RUN_DIR/prompt.ppm" "$1" || echo "not the prompt before the first run"; }
-# prompt_again WHEN: the prompt, pixel for pixel as before the first run (its colours, the
-# text, the cursor after it).
+same_as_first_prompt() { cmp -s "$RUN_DIR/prompt.ppm" "$1" || echo "not the prompt of run 0"; }
+# prompt_again WHEN: the prompt, pixel for pixel (colours, text, cursor) as before run 0.
 prompt_again() {
   wait_until "the prompt $1" guest_said "prompt $1"
   dump_until "prompt-${1// /-}" same_as_first_prompt
@@ -91,7 +89,8 @@ said_times() { [ "$(guest_count "$1")" -ge "$2" ]; }
 # end_of_run N HOW: waits for the end of run N, which must be the Nth with status 0.
 end_of_run() {
   wait_until "the camera to end$2" said_times 'camera exited' "$1"
-  [ "$(guest_count 'camera exited status=0')" = "$1" ] || fail "$Size: the camera did not end with status 0$2"
+  [ "$(guest_count 'camera exited status=0')" = "$1" ] ||
+    fail "$Size: the camera did not end with status 0$2"
 }
 
 for Size in ${LCD_SIZES:-320x240 480x320 800x480}; do
@@ -157,7 +156,5 @@ for Size in ${LCD_SIZES:-320x240 480x320 800x480}; do
   type_until down "the camera to end on SIGTERM" said_times 'camera exited' 3
   end_of_run 3 " on SIGTERM"
   prompt_again "after the runs"
-  monitor_command quit || true
   stop_qemu
 done
-log "whole test: $(elapsed "$StartSeconds") s"
