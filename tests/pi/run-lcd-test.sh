@@ -79,7 +79,7 @@ status_pairs() {
   Home=$(Screen cell "$1" $CellWidth $CellHeight 1 1)
   [ "$Home" = 1 ] || { echo "a cursor on the first cell ($Home colours there)"; return 1; }
 }
-same_as_first_prompt() { cmp -s "$RUN_DIR/prompt.ppm" "$1" || echo "not the prompt of run 0"; }
+same_as_first_prompt() { cmp "$RUN_DIR/prompt.ppm" "$1"; }
 # prompt_again WHEN: the prompt, pixel for pixel (colours, text, cursor) as before run 0.
 prompt_again() {
   wait_until "the prompt $1" guest_said "prompt $1"
