@@ -61,20 +61,6 @@ touch "$GUEST_LOG"
 
 # --- GPIO words: GPFSEL0..5, GPSET0/1, GPCLR0/1, GPLEV0/1 ... -------------------------------
 gpio_words() { read_guest 16 w "$GpioBase" || fail "no memory words from the monitor"; }
-# expect_pins WHEN PIN=FUNCTION/LEVEL...: each PIN's function field in Words (1 output, "-"
-# not checked) and its GPLEV0 bit.
-expect_pins() {
-  local spec pin want function level
-  local -a w
-  read -r -a w <<<"$Words"
-  for spec in "${@:2}"; do
-    pin=${spec%=*} want=${spec#*=}
-    function=$(((w[pin / 10] >> (3 * (pin % 10))) & 7)) level=$(((w[13] >> pin) & 1))
-    [ "${want%/*}" = - ] || [ "$function" = "${want%/*}" ] ||
-      fail "$1: GPIO $pin function $function, expected ${want%/*}"
-    [ "$level" = "${want#*/}" ] || fail "$1: GPIO $pin level $level, expected ${want#*/}"
-  done
-}
 led_reads() { local w; read -r -a w <<<"$(gpio_words)" && [ $(((w[13] >> LedPin) & 1)) = "$1" ]; }
 
 log "reset (before boot): $(gpio_words)"
@@ -97,7 +83,8 @@ NoPins+='\|GPIO [0-9]*: \|GPIO chip '
 Out=1
 [ "$Access" = root ] || Out=-
 # Each row: when, keys (KEY=ITEM: the item a screen line shows next), the LED level to
-# wait for, the pins then. "LED ON again" is there so "OFF" is seen to clear the LED.
+# wait for, then each PIN=FUNCTION/LEVEL: its GPFSEL field (1 output, "-" not checked) and its
+# GPLEV0 bit. "LED ON again" is there so "OFF" is seen to clear the LED.
 Steps=(
   "start-up||0|$LedPin=1/0 $LcdPin=1/1 $SparePin=1/1"
   "LED ON|Enter|1|$LedPin=-/1 $LcdPin=-/1"
@@ -117,8 +104,14 @@ for Step in "${Steps[@]}"; do
   wait_until "$When: the LED to read $Led" led_reads "$Led"
   Words=$(gpio_words)
   log "after $When: $Words"
-  # shellcheck disable=SC2086 # the pins are words
-  expect_pins "$When" $Pins
+  read -r -a W <<<"$Words"
+  for Spec in $Pins; do
+    Pin=${Spec%=*} Want=${Spec#*=}
+    Function=$(((W[Pin / 10] >> (3 * (Pin % 10))) & 7)) Level=$(((W[13] >> Pin) & 1))
+    [ "${Want%/*}" = - ] || [ "$Function" = "${Want%/*}" ] ||
+      fail "$When: GPIO $Pin function $Function, expected ${Want%/*}"
+    [ "$Level" = "${Want#*/}" ] || fail "$When: GPIO $Pin level $Level, expected ${Want#*/}"
+  done
 done
 guest_said 'camera exited status=0' || fail "the camera did not end with status 0"
 guest_said 'state bytes=280[[:space:]]*$' || fail "CONFIG.DAT was not saved with 280 bytes"
