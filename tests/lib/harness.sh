@@ -389,7 +389,6 @@ steady() {
 random_sleep() { sleep "$(printf '0.%03d' $((RANDOM % ($1 + 1))))"; } # MAX_MS
 
 
-# stop_qemu: ends QEMU and the monitor's link; another start_qemu may follow.
 stop_qemu() {
   [ -z "$MONITOR_PID" ] || { kill "$MONITOR_PID" 2>/dev/null; wait "$MONITOR_PID" 2>/dev/null; } || true
   [ -z "$QEMU_PID" ] || { kill "$QEMU_PID" 2>/dev/null; wait "$QEMU_PID" 2>/dev/null; } || true
@@ -431,9 +430,8 @@ boot_packages() {
   if [ $# -eq 0 ]; then
     dpkg-deb -x "$deb" "$extract"
   else
-    # Unpacking members means decompressing the whole package: done once per set of members,
-    # beside it, in a directory of this run's own that then takes its place (unless another
-    # run's did).
+    # Unpacking members decompresses the whole package: done once per set of members, beside
+    # it, in a directory of this run's own that then takes its place (unless another run's did).
     unpacked=$deb.$(printf '%s\n' "$@" | cksum | cut -d' ' -f1)
     if [ ! -d "$unpacked" ]; then
       partial=$(mktemp -d "$deb.XXXXXX")
@@ -499,9 +497,8 @@ setup_guest() {
     fail "$Program is not a static $2 program"
 }
 
-# guest_root ROOT INI: an initramfs tree: the static busybox, the other as busybox-shell (the
-# init makes it /bin/sh), the guests' init, the stand-in in /opt/standin under its names and
-# ps, Program and INI in /opt/harrowlight.
+# guest_root ROOT INI: an initramfs tree: the static busybox, the other as busybox-shell, the
+# guests' init, the stand-in in /opt/standin under its names and ps, Program and INI.
 guest_root() {
   local link tools=$1/opt/standin
   mkdir -p "$1"/{bin,dev,proc,sys,captures,opt/harrowlight,opt/standin}
@@ -515,9 +512,8 @@ guest_root() {
   cp "$2" "$1/opt/harrowlight/Harrowlight.ini"
 }
 
-# guest_said PATTERN: the guest's init has reported a line matching PATTERN; guest_count: how many.
-guest_said() { grep -aq "GUEST: $1" "$GUEST_LOG" 2>/dev/null; }
-guest_count() { grep -ac "GUEST: $1" "$GUEST_LOG" 2>/dev/null || true; }
+# guest_said PATTERN [COUNT]: the guest's init has reported COUNT (1) lines matching PATTERN.
+guest_said() { [ "$(grep -ac "GUEST: $1" "$GUEST_LOG" 2>/dev/null)" -ge "${2:-1}" ]; }
 
 # boot_pc INITRAMFS COMMAND_LINE QEMU_ARGUMENT...: Kernel on an emulated PC from BootStart on.
 boot_pc() {
