@@ -81,6 +81,7 @@ harness_end() {
   stop_tmux
   for pid in "${BACKGROUND_PIDS[@]}"; do kill -9 "$pid" 2>/dev/null; done
   kill_our_standins
+  [ "$status" -ne 0 ] || [ "$CHECK_FAILURES" -eq 0 ] || status=1
   [ "$status" -ne 0 ] || log "PASS"
   [ "$status" -eq 0 ] || [ -z "${HARNESS_KEEP:-}" ] || { log "run directory kept: $RUN_DIR"; exit "$status"; }
   rm -rf "$RUN_DIR"
@@ -525,3 +526,17 @@ boot_pc() {
   monitor_command cont
   BootStart=$(date +%s.%N)
 }
+
+# --- Checks that let the script go on ---
+
+CHECK_FAILURES=0
+# check NAME COMMAND...: runs COMMAND in this shell and prints "PASS: NAME" or "FAIL: NAME"
+# with what it printed (its evidence) on the line; a failure makes the script's status 1.
+check() {
+  local verdict=PASS evidence
+  "${@:2}" >"$RUN_DIR/check.out" 2>&1 || verdict=FAIL CHECK_FAILURES=$((CHECK_FAILURES + 1))
+  evidence=$(tr -s ' \n' ' |' <"$RUN_DIR/check.out" | sed 's/|$//' | cut -c1-600)
+  echo "$verdict: $1${evidence:+ -- $evidence}"
+}
+# matches GOT WANT: prints GOT, and WANT too when they differ (then 1).
+matches() { echo "$1"; [ "$1" = "$2" ] || { echo "wanted: $2"; return 1; }; }

@@ -3,48 +3,34 @@
 # it stops the login prompt only when nobody is logged in on tty1 or the system boots (else
 # it leaves the file that fails the camera's start, and the reason for its journal), and
 # starts the prompt again afterwards even when the service manager refuses.
-set -euo pipefail
-Console=$(cd "$(dirname "$0")/../../packaging" && pwd)/console
-Scratch=$(mktemp -d)
-trap 'rm -rf "$Scratch"' EXIT
-Failures=0
-Rows=0
-
-cat > "$Scratch/ps" <<'STUB'
-#!/bin/sh
-printf '%b' "$STUB_TTY_PROCESSES"
-STUB
-cat > "$Scratch/systemctl" <<'STUB'
-#!/bin/sh
-if [ "$1" = is-system-running ]; then echo "$STUB_SYSTEM_STATE"; exit 0; fi
+# shellcheck source=tests/lib/harness.sh disable=SC2016 # the stand-ins expand their own variables
+. "$(dirname "$0")/../lib/harness.sh"
+setup_run packaging-console
+stub() { printf '#!/bin/sh\n%s\n' "$2" >"$RUN_DIR/$1" && chmod 755 "$RUN_DIR/$1"; }
+stub ps 'printf "%b" "$STUB_TTY_PROCESSES"'
+stub systemctl 'if [ "$1" = is-system-running ]; then echo "$STUB_SYSTEM_STATE"; exit 0; fi
 echo "$*" >> "$STUB_LOG"
-exit "${STUB_SYSTEMCTL_STATUS:-0}"
-STUB
-cat > "$Scratch/logger" <<'STUB'
-#!/bin/sh
-cat >> "$STUB_LOG"
-STUB
-chmod 755 "$Scratch/ps" "$Scratch/systemctl" "$Scratch/logger"
+exit "${STUB_SYSTEMCTL_STATUS:-0}"'
+stub logger 'cat >> "$STUB_LOG"'
 
-# Each row: action, system state, processes on tty1, systemctl's status, wanted exit
-# status, wanted systemctl calls (and the reason sent to the journal), whether the file that
-# fails the camera's start is left.
+# handover ACTION STATE PROCESSES STATUS: the helper's exit status, its systemctl calls (and
+# the reason sent to the journal), whether the file that fails the camera's start is left.
+handover() {
+  local got=0 busy=no
+  : >"$RUN_DIR/log" && touch "$RUN_DIR/busy"
+  PATH="$RUN_DIR:$PATH" STUB_LOG="$RUN_DIR/log" STUB_SYSTEM_STATE=$2 STUB_TTY_PROCESSES=$3 \
+    STUB_SYSTEMCTL_STATUS=$4 HARROWLIGHT_TTY1_BUSY=$RUN_DIR/busy \
+    "$TESTS_DIR/../packaging/console" "$1" 2>/dev/null || got=$?
+  [ ! -e "$RUN_DIR/busy" ] || busy=yes
+  echo "exit $got, calls '$(grep -v -e '^SYSLOG_IDENTIFIER=harrowlight$' -e '^PRIORITY=5$' \
+    -e '^OBJECT_SYSTEMD_UNIT=harrowlight.service$' "$RUN_DIR/log" | paste -sd,)', busy $busy"
+}
+
+# Each row: action, system state, processes on tty1, systemctl's status, and what is wanted.
 while IFS='|' read -r Action State Processes Status WantStatus WantCalls WantBusy; do
-  : > "$Scratch/log"
-  touch "$Scratch/busy"
-  Rows=$((Rows + 1))
-  Got=0
-  PATH="$Scratch:$PATH" STUB_LOG="$Scratch/log" STUB_SYSTEM_STATE=$State HARROWLIGHT_TTY1_BUSY=$Scratch/busy \
-    STUB_TTY_PROCESSES=$Processes STUB_SYSTEMCTL_STATUS=$Status \
-    "$Console" "$Action" 2> /dev/null || Got=$?
-  Calls=$(grep -v -e '^SYSLOG_IDENTIFIER=harrowlight$' -e '^PRIORITY=5$' \
-    -e '^OBJECT_SYSTEMD_UNIT=harrowlight.service$' "$Scratch/log" | paste -sd,)
-  Busy=no && [ -e "$Scratch/busy" ] && Busy=yes
-  if [ "$Got" != "$WantStatus" ] || [ "$Calls" != "$WantCalls" ] || [ "$Busy" != "$WantBusy" ]; then
-    echo "FAIL: $Action ($State, '$Processes'): exit $Got, calls '$Calls', busy $Busy;" \
-      "wanted exit $WantStatus, calls '$WantCalls', busy $WantBusy" >&2
-    Failures=$((Failures + 1))
-  fi
+  check "$Action ($State, '$Processes', systemctl $Status)" matches \
+    "$(handover "$Action" "$State" "$Processes" "$Status")" \
+    "exit $WantStatus, calls '$WantCalls', busy $WantBusy"
 done <<'ROWS'
 take|running||0|0|stop getty@tty1.service|no
 take|running|agetty\n|0|0|stop getty@tty1.service|no
@@ -56,5 +42,3 @@ take|running|agetty\n|1|1|stop getty@tty1.service|no
 give-back|running||0|0|--no-block start getty@tty1.service|no
 give-back|stopping||1|0|--no-block start getty@tty1.service|no
 ROWS
-[ "$Failures" -eq 0 ] || { echo "console handover: $((Rows - Failures)) passed, $Failures failed"; exit 1; }
-echo "console handover: $Rows passed, 0 failed"
