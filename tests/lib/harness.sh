@@ -530,12 +530,13 @@ boot_pc() {
 # --- Checks that let the script go on ---
 
 CHECK_FAILURES=0
-# check NAME COMMAND...: runs COMMAND in this shell and prints "PASS: NAME" or "FAIL: NAME"
-# with what it printed (its evidence) on the line; a failure makes the script's status 1.
+# check NAME COMMAND...: runs COMMAND in a subshell (a fail there fails only this check) and
+# prints "PASS: NAME" or "FAIL: NAME", with what it printed, its evidence, on the same line. A
+# failure makes the script's status 1.
 check() {
   local verdict=PASS evidence
-  "${@:2}" >"$RUN_DIR/check.out" 2>&1 || verdict=FAIL CHECK_FAILURES=$((CHECK_FAILURES + 1))
-  evidence=$(tr -s ' \n' ' |' <"$RUN_DIR/check.out" | sed 's/|$//' | cut -c1-600)
+  evidence=$("${@:2}" 2>&1) || verdict=FAIL CHECK_FAILURES=$((CHECK_FAILURES + 1))
+  evidence=$(printf %s "$evidence" | tr -s ' \n' ' |' | cut -c1-600)
   echo "$verdict: $1${evidence:+ -- $evidence}"
 }
 # matches GOT WANT: prints GOT, and WANT too when they differ (then 1).

@@ -1,8 +1,7 @@
 #!/usr/bin/env bash
-# The tty1 handover of the service (packaging/console) against stand-in ps and systemctl:
-# it stops the login prompt only when nobody is logged in on tty1 or the system boots (else
-# it leaves the file that fails the camera's start, and the reason for its journal), and
-# starts the prompt again afterwards even when the service manager refuses.
+# The service's tty1 handover (packaging/console) against stand-in ps, systemctl and logger: the
+# login prompt stopped only when nobody is logged in on tty1 or the system boots (else the file
+# that fails the camera's start, and the reason), started again even if systemctl refuses.
 # shellcheck source=tests/lib/harness.sh disable=SC2016 # the stand-ins expand their own variables
 . "$(dirname "$0")/../lib/harness.sh"
 setup_run packaging-console

@@ -123,10 +123,8 @@ grep -q 'start ended [1-9]' <<< "$Out" && grep -q -x '.* someone is logged in on
   grep -q -x bash <<< "$Out" && grep -q -x running <<< "$Out"
 check "a start under a login on tty1 is refused, reason whole in systemctl status at 80 columns,\
  session kept, nothing failed" says "$Out" $?
-guest 'rm -r /etc/systemd/system/getty@tty1.service.d; systemctl daemon-reload
-systemctl restart getty@tty1' > /dev/null
+guest 'rm -r $D; systemctl daemon-reload; systemctl restart getty@tty1' > /dev/null
 
-# No camera tool: the first screen names it.
 guest 'systemctl start harrowlight' > /dev/null
 check "with no camera tool the first screen names it ($Tool)" \
   wait_screen "Camera tool not found: $Tool\\."
@@ -163,7 +161,6 @@ Out=$(guest 'until_ok ls /var/lib/harrowlight/DCIM/*.jpg; stat -c "%U %s %n" /va
 grep -q '^harrowlight [0-9]* /var/lib/harrowlight/DCIM/IMG_.*\.jpg$' <<< "$Out"
 check "Space captures a still into the capture folder, owned by harrowlight" says "$Out" $?
 
-# Upgrades: the same package again and a higher version, enabled and disabled.
 sums() { guest 'sleep 1; md5sum /etc/harrowlight/Harrowlight.ini /var/lib/harrowlight/CONFIG.DAT
   systemctl is-enabled harrowlight'; }
 Before=$(guest 'systemctl restart harrowlight' > /dev/null; sums) # the state as saved at a stop
@@ -191,15 +188,15 @@ systemctl show -p ActiveState -p Result -p NRestarts harrowlight')"
 check "POWER -> OFF ends the service inactive, not restarted, login prompt back within 10 s" \
   says "$Out" $?
 check_journal "boot with OFF"
-# A reboot ends QEMU too: the journal tells them apart.
+# A reboot ends QEMU too: the previous boot's journal tells them apart.
 guest 'systemctl start harrowlight' > /dev/null
 wait_screen POWER 30 > /dev/null && press_until right 13 SHUTDOWN && keys ret
 Pressed=$SECONDS && (wait_until_long 60 "the power-off" process_gone "$QEMU_PID") > /dev/null 2>&1
 Out="QEMU running after $((SECONDS - Pressed)) s: $(process_gone "$QEMU_PID" && echo no || echo yes)"
-stop_guest && Out="$Out; $(dumpe2fs -h "$Work/root.img" 2> /dev/null | grep features)"
+stop_guest && Features=$(dumpe2fs -h "$Work/root.img" 2> /dev/null | grep features)
 boot_guest
-Out="$Out; next boot: $(guest 'dmesg | grep -i -e recover -e "not clean" || echo no recovery
-journalctl -b -1 -q -o cat | grep -m1 "^System is"')"
+Out="$Out; next boot: $(guest 'journalctl -b -1 -q -o cat | grep -m1 "^System is"
+dmesg | grep -i -e recover -e "not clean" || echo no recovery'); $Features"
 grep -q 'running after [0-9]* s: no' <<< "$Out" && grep -q 'System is powering down' <<< "$Out" &&
   ! grep -q -e needs_recovery -e 'vda.*recover' <<< "$Out"
 check "POWER -> SHUTDOWN powers off within 60 s, the root file system cleanly unmounted" \
