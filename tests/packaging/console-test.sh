@@ -2,7 +2,7 @@
 # The service's tty1 handover (packaging/console) against stand-in ps, systemctl and logger: the
 # login prompt stopped only when nobody is logged in on tty1 or the system boots (else the file
 # that fails the camera's start, and the reason), started again even if systemctl refuses.
-# shellcheck source=tests/lib/harness.sh disable=SC2016 # the stand-ins expand their own variables
+# shellcheck source=tests/lib/harness.sh disable=SC2016 # the stand-ins expand their variables
 . "$(dirname "$0")/../lib/harness.sh"
 setup_run packaging-console
 stub() { printf '#!/bin/sh\n%s\n' "$2" >"$RUN_DIR/$1" && chmod 755 "$RUN_DIR/$1"; }

@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # The service's power-off helper (packaging/power-off) against a stand-in systemctl: it asks
 # for the power-off only when the program ended by itself with exit status 3.
-# shellcheck source=tests/lib/harness.sh disable=SC2016 # the stand-ins expand their own variables
+# shellcheck source=tests/lib/harness.sh disable=SC2016 # the stand-ins expand their variables
 . "$(dirname "$0")/../lib/harness.sh"
 setup_run packaging-power-off
-printf '#!/bin/sh\necho "$*" >> "$STUB_LOG"\n' >"$RUN_DIR/systemctl" && chmod 755 "$RUN_DIR/systemctl"
+printf '#!/bin/sh\necho "$*" >> "$STUB_LOG"\n' >"$RUN_DIR/systemctl"
+chmod 755 "$RUN_DIR/systemctl"
 
 # power_off RESULT CODE STATUS: the helper's exit status and systemctl calls when systemd
 # sets SERVICE_RESULT, EXIT_CODE and EXIT_STATUS so (an empty one unset).
