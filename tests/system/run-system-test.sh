@@ -168,7 +168,9 @@ check "Space captures a still into the capture folder, owned by harrowlight" say
 
 sums() { guest 'sleep 1; md5sum /etc/harrowlight/Harrowlight.ini /var/lib/harrowlight/CONFIG.DAT
   systemctl is-enabled harrowlight'; }
-Before=$(guest 'systemctl restart harrowlight' > /dev/null; sums) # the state as saved at a stop
+# The state as saved at a stop, once the still's tool (2 s) has ended.
+Before=$(guest 'P=$(pgrep -f "[I]MG_") && timeout 30 tail --pid="$P" -f /dev/null
+systemctl restart harrowlight' > /dev/null; sums)
 while IFS='|' read -r State Install What; do
   Out=$(guest "systemctl ${State%d} -q harrowlight
     apt-get install -y $Install > /dev/null 2>&1" 300; sums)
