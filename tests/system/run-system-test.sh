@@ -37,7 +37,7 @@ boot_guest() {
     until_ok() { for _ in $(seq 50); do "$@" > /dev/null 2>&1 && return; sleep 0.2; done; false; }
     ' 3 > /dev/null
 }
-stop_guest() { stop_qemu; exec {SerialIn}>&-; SerialIn="" QEMU_PID="" WATCH_PID=""; }
+stop_guest() { stop_qemu; exec {SerialIn}>&-; SerialIn=""; }
 # The guest's reboot ends QEMU (start_qemu's -no-reboot); a new one boots the guest again.
 reboot_guest() {
   echo 'systemctl reboot' >&"$SerialIn"
