@@ -1,10 +1,7 @@
 #!/bin/bash
-# Start-up and shutdown in a terminal: the first screen is drawn in raw mode, the preview
-# command runs at the first tick, and SIGTERM ends the run through the shutdown sequence
-# (state file of 280 bytes, camera tools killed, terminal settings given back, exit status
-# 0). A camera tool that ends at once is started again by the watchdog and leaves no ended
-# process behind. A preview tool missing from PATH is named on the error line, and nothing
-# the shell says about it reaches the screen.
+# Start-up (raw mode, the preview, the first screen where the size puts it) and the shutdown on
+# SIGTERM at two terminal sizes and without a terminal. A preview tool that ends at once is
+# restarted and collected; one missing from PATH is named, and the shell's words stay off screen.
 # shellcheck source=tests/lib/harness.sh
 source "$(dirname "$0")/../lib/harness.sh"
 setup_run start_stop "$@"
@@ -12,48 +9,70 @@ install_program production
 
 preview='^raspistill -w 640 -h 480 -ex auto -p 480,0,160,120 -t 0$'
 
-log "first screen and preview"
-start_in_tmux 80 24
-expect_row_has 11 RESOLUTION
-wait_log "$preview" 1
-wait_until "the preview stand-in to run" standin_count_is raspistill 1
-[ ! -e "$RUN_DIR/CONFIG.DAT" ] || fail "CONFIG.DAT written before any save"
-# While running, keys arrive unbuffered and unechoed; keyboard signals stay on.
-settings=$(stty -a -F "$(tmux_cmd display-message -p -t hl '#{pane_tty}')" | tr -s '; ' '\n')
-for flag in -icanon -echo isig; do
-  grep -qx -- "$flag" <<<"$settings" || fail "terminal lacks $flag while running"
+styled_has() { screen_row_styled "$1" | grep -qE $'\e\\[([0-9]+;)*'"$2"'(;[0-9]+)*m'; }
+
+for size in 80x24:11 100x30:15; do
+  log "${size%:*}"
+  width=${size%x*} height=${size%:*} height=${height#*x} top=${size#*:}
+  rm -f "$RUN_DIR/CONFIG.DAT" "$STANDIN_LOG"
+  start_in_tmux "$width" "$height"
+  expect_row "$top" "RESOLUTION"
+  wait_log "$preview" 1
+  wait_until "the preview stand-in to run" standin_count_is raspistill 1
+  [ ! -e "$RUN_DIR/CONFIG.DAT" ] || fail "CONFIG.DAT written before any save"
+  flags=$(stty -a -F "$(tmux_cmd display-message -p -t hl '#{pane_tty}')" | tr -s '; ' '\n')
+  [ "$(grep -cxE -- '-icanon|-echo|isig' <<<"$flags")" -eq 3 ] || fail "not raw with signals: $flags"
+  # No GPIO here: the report stands on the error lines, red, wrapped in the menu's 20 columns.
+  expect_rows 1 "Failed to open" "memory"
+  styled_has 1 41 || fail "row 1 not on red"
+  expect_rows $((top + 1)) "      640x480" "EXPOSURE" "        AUTO" "EFFECT" "        NONE" \
+    "EXEC" "       STILL" "POWER" "     HIDE MENU"
+  for row in $(seq 3 $((top - 1))) $(seq $((top + 10)) $((height - 2))) "$height"; do
+    row_reads "$row" "" || fail "row $row of $height not blank: '$(screen_row "$row")'"
+  done
+  row_matches $((height - 1)) '[0-9]-[0-9][0-9]-[0-9][0-9] [0-9][0-9]:[0-9][0-9]$' ||
+    fail "no clock on row $((height - 1)): '$(screen_row $((height - 1)))'"
+  styled_has "$top" 43 || fail "title row $top not highlighted"
+  styled_has $((top + 1)) 43 || fail "item row not highlighted"
+  ! styled_has $((top + 2)) 43 || fail "second menu highlighted"
+  key x # the report stays until a key
+  expect_row 1 "      SLEEP 1m"
+  expect_exit TERM
+  expect_shutdown
+  expect_word 0 1 "ID"
+  [ "$(log_count "$preview")" -ge 1 ] || fail "no preview"
+  stop_tmux
 done
 
-log "SIGTERM"
+log "no terminal"
+rm -f "$RUN_DIR/CONFIG.DAT" "$STANDIN_LOG"
+SHOW_FILES+=("$RUN_DIR/err.txt")
+HL_COMMAND='./harrowlight </dev/null >out.txt 2>err.txt' launch_in_tmux 80 24
+wait_until "the first screen on standard output" grep -sqF RESOLUTION "$RUN_DIR/out.txt"
+wait_log '^raspistill ' 1
 expect_exit TERM
-[ "$(state_size)" -eq 280 ] || fail "CONFIG.DAT holds $(state_size) bytes"
-[ "$(state_word 0)" -eq 1 ] || fail "ID $(state_word 0) saved, expected 1"
-wait_until "the preview stand-in to be killed" no_standin_running raspistill
-cmp -s "$RUN_DIR/stty.before" "$RUN_DIR/stty.after" ||
-  fail "terminal settings not restored: $(cat "$RUN_DIR/stty.before") -> $(cat "$RUN_DIR/stty.after")"
-[ "$(log_count "$preview")" -ge 1 ] || fail "no preview"
+expect_shutdown
+expect_word 0 1 "ID"
+[ "$(tail -c 2 "$RUN_DIR/out.txt" | od -A n -t x1 | xargs)" = "1b 63" ] ||
+  fail "output does not end with the terminal reset"
 stop_tmux
 
-log "a preview tool that ends at once is restarted and collected"
+log "a preview tool that ends at once"
 : >"$STANDIN_LOG"
 start_in_tmux 80 24 HARROWLIGHT_STANDIN_EXIT=crash
 wait_log "$preview" 3
 # The program collects its ended tools each tick; at most the latest may still wait.
 # shellcheck disable=SC2009 # pgrep does not print the process state
-zombies() { ps -o stat= --ppid "$PROGRAM_PID" | grep -c '^Z' || true; }
-few_zombies() { [ "$(zombies)" -le 1 ]; }
+few_zombies() { [ "$(ps -o stat= --ppid "$PROGRAM_PID" | grep -c '^Z' || true)" -le 1 ]; }
 wait_until "ended tools to be collected" few_zombies
 program_running || fail "program ended"
-expect_exit TERM
-stop_tmux
+end_run
 
-log "a missing camera tool is named; nothing the shell says reaches the screen"
-# A name the stand-in does not play (it plays rpicam-hello).
-config_set PREVIEW 'rpicam-absent -t 0 &'
+log "a preview tool missing from PATH"
+config_set PREVIEW 'rpicam-absent -t 0 &' # a name the stand-in does not play
 start_in_tmux 80 24
 tmux_cmd pipe-pane -t hl "cat >>'$RUN_DIR/pane.out'"
 wait_until "the tool to be named" message_shows "Camera tool not found: rpicam-absent."
 sleep 2 # two watchdog periods, each running the preview command
 ! grep -aq ': not found' "$RUN_DIR/pane.out" || fail "the shell wrote on the screen"
-kill -TERM "$PROGRAM_PID"
-wait_for_exit
+expect_exit TERM

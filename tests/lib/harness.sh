@@ -140,6 +140,7 @@ screen_text() { "$SCREEN_READER"; }
 screen_row() { screen_text | sed -n "${1}p"; }
 row_reads() { [ "$(screen_row "$1")" = "$2" ]; }
 row_has() { screen_row "$1" | grep -qF -- "$2"; }
+row_matches() { screen_row "$1" | grep -qE -- "$2"; }
 screen_shows() { screen_text | grep -qF -- "$1"; }
 message_shows() { screen_text | tr -s ' \n' '  ' | grep -qF -- "$1"; } # wrapped, as errors are
 screen_has_line() { screen_text | sed 's/^ *//; s/ *$//' | grep -qxF -- "$1"; } # blanks aside
@@ -159,6 +160,10 @@ key() { "$KEY_SENDER" "$@"; } # tmux key names, or text after -l
 settle() { sleep 0.4; }
 
 press() { key "$1" && expect_row "$2" "$3" && settle; } # KEY ROW TEXT
+act() { key "$1" && "${@:2}" && settle; } # KEY COMMAND...: COMMAND (a wait) after the key
+walk() { local text; for text in "${@:3}"; do press "$1" "$2" "$text"; done; } # KEY ROW TEXT...
+# press_items KEY LABEL...: press on the item row (12 at 80x24), each LABEL centred.
+press_items() { local label; for label in "${@:2}"; do press "$1" 12 "$(centred "$label")"; done; }
 
 centred() { printf '%*s%s' $(((${2:-20} - ${#1}) / 2)) '' "$1"; } # LABEL [WIDTH (20)]
 
@@ -209,6 +214,18 @@ launch_in_tmux() {
 # start_in_tmux: launch_in_tmux, then the first screen and a few key-less ticks, as the size
 # query's reply leaves its escape byte as the last key seen (an arrow would be damped).
 start_in_tmux() { launch_in_tmux "$@" && wait_until "the first screen" screen_drawn && settle; }
+
+space_in_preview() { # start_in_tmux 80 24, then Space once test.ini's small preview runs
+  start_in_tmux 80 24 && wait_log '^raspistill .* -p 480' 1 && settle && key Space
+}
+end_run() { expect_exit TERM && stop_tmux && kill_our_standins; } # SIGTERM, status 0, clean-up
+# expect_shutdown: after the end, a whole CONFIG.DAT, no preview, the terminal settings back.
+expect_shutdown() {
+  expect_valid_state
+  wait_until "the preview stand-in to be killed" no_standin_running raspistill
+  cmp -s "$RUN_DIR/stty.before" "$RUN_DIR/stty.after" ||
+    fail "terminal settings not restored (after, before): $(cat "$RUN_DIR"/stty.*)"
+}
 
 # start_script_in_tmux WIDTH HEIGHT SCRIPT [ARG...]: errors in pane.err, status in "finished".
 start_script_in_tmux() {
