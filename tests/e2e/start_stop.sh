@@ -21,7 +21,7 @@ for size in 80x24:11 100x30:15; do
   wait_until "the preview stand-in to run" standin_count_is raspistill 1
   [ ! -e "$RUN_DIR/CONFIG.DAT" ] || fail "CONFIG.DAT written before any save"
   flags=$(stty -a -F "$(tmux_cmd display-message -p -t hl '#{pane_tty}')" | tr -s '; ' '\n')
-  [ "$(grep -cxE -- '-icanon|-echo|isig' <<<"$flags")" -eq 3 ] || fail "not raw with signals: $flags"
+  [ "$(grep -cxE -- "-icanon|-echo|isig" <<<"$flags")" -eq 3 ] || fail "lacks raw mode: $flags"
   # No GPIO here: the report stands on the error lines, red, wrapped in the menu's 20 columns.
   expect_rows 1 "Failed to open" "memory"
   styled_has 1 41 || fail "row 1 not on red"
