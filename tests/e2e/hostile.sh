@@ -27,27 +27,26 @@ end_with_sigterm() {
 # Standard input from /dev/zero or a terminal flooded with NUL bytes from a second before the
 # start (a serial line held in break): the menu is drawn, and SIGTERM at start-up ends the run.
 case_start() {
-  local source ending
+  local run source ending
   local -A command=([zero]='./harrowlight </dev/zero' [tty]='(sleep 1; exec ./harrowlight) <&0')
   flood() {
     local -a nuls
     read -r -a nuls <<<"$(printf '00 %.0s' {1..500})"
     while tmux_cmd send-keys -t hl -H "${nuls[@]}" 2>/dev/null; do :; done &
   }
-  for source in zero tty; do
-    for ending in menu sigterm; do
-      log "standard input from $source, $ending"
-      HL_COMMAND=${command[$source]} launch_in_tmux 80 24
-      [ "$source" = zero ] || flood
-      wait_until "the program itself to run" program_is_harrowlight
-      local started=${EPOCHREALTIME/./}
-      if [ "$ending" = menu ]; then
-        wait_until "the menu" row_reads 11 "RESOLUTION"
-        log "$source: menu drawn $(ms_since "$started") ms after start;" \
-          "$(awk '/^rchar:/ { print $2 }' "/proc/$PROGRAM_PID/io") bytes read so far"
-      fi
-      end_with_sigterm "$source"
-    done
+  for run in "zero menu" "zero sigterm" "tty menu" "tty sigterm"; do
+    read -r source ending <<<"$run"
+    log "standard input from $source, $ending"
+    HL_COMMAND=${command[$source]} launch_in_tmux 80 24
+    [ "$source" = zero ] || flood
+    wait_until "the program itself to run" program_is_harrowlight
+    local started=${EPOCHREALTIME/./}
+    if [ "$ending" = menu ]; then
+      wait_until "the menu" row_reads 11 "RESOLUTION"
+      log "$source: menu drawn $(ms_since "$started") ms after start;" \
+        "$(awk '/^rchar:/ { print $2 }' "/proc/$PROGRAM_PID/io") bytes read so far"
+    fi
+    end_with_sigterm "$source"
   done
 }
 
