@@ -168,9 +168,10 @@ check "Space captures a still into the capture folder, owned by harrowlight" say
 
 sums() { guest 'sleep 1; md5sum /etc/harrowlight/Harrowlight.ini /var/lib/harrowlight/CONFIG.DAT
   systemctl is-enabled harrowlight'; }
-# The state as saved at a stop, once the still's tool (2 s) has ended.
+# The state as saved at a stop once the capture is over: the still's tool (2 s) has ended and
+# the camera has started its preview again (a stop in between saves the capture's mode).
 Before=$(guest 'P=$(pgrep -f "[I]MG_") && timeout 30 tail --pid="$P" -f /dev/null
-systemctl restart harrowlight' > /dev/null; sums)
+until_ok pgrep -f "still .* -t 0$"; systemctl restart harrowlight' > /dev/null; sums)
 while IFS='|' read -r State Install What; do
   Out=$(guest "systemctl ${State%d} -q harrowlight
     apt-get install -y $Install > /dev/null 2>&1" 300; sums)
