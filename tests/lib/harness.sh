@@ -118,6 +118,7 @@ wait_until() {
   if pane_program_ended; then ended_before=1; fi
   until "$@"; do
     if [ -n "$WATCH_PID" ] && process_gone "$WATCH_PID"; then
+      "$@" && return 0 # done as it ended (or its end was awaited)
       fail "the terminal or machine is gone while waiting for: $what"
     fi
     if [ "$ended_before" -eq 0 ] && pane_program_ended; then
