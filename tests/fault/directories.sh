@@ -10,7 +10,6 @@ install_program production
 export PATH="$HL_STANDINS:$PATH" HARROWLIGHT_STANDIN_LOG="$STANDIN_LOG"
 unmount_all() { umount "$RUN_DIR/full" "$RUN_DIR/read-only" 2>/dev/null || true; }
 CLEANUP_HOOKS+=(unmount_all)
-# The stand-in log has a preview line after the capture line.
 preview_after_capture() {
   awk '/ -o .*IMG_/ { c = 1 } c && /^raspistill .* -p / { f = 1 } END { exit !f }' "$STANDIN_LOG"
 }
@@ -23,10 +22,8 @@ for row in "full|dd if=/dev/zero of=$RUN_DIR/full/filler bs=4k status=none 2>/de
   what="${row%%|*} directory" dir=$RUN_DIR/${row%%|*}
   log "$what"
   mkdir "$dir"
-  if ! mount -t tmpfs -o size=512k tmpfs "$dir" 2>/dev/null; then
-    log "SKIP: mounting a tmpfs is not permitted here"
-    exit 77
-  fi
+  mount -t tmpfs -o size=512k tmpfs "$dir" 2>/dev/null ||
+    { log "SKIP: mounting a tmpfs is not permitted here"; exit 77; }
   # A link to the program (so the directory holds little), the configuration, record number 42.
   ln -s "$RUN_DIR/harrowlight" "$dir/harrowlight"
   cp "$RUN_DIR/Harrowlight.ini" "$dir/"

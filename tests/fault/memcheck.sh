@@ -12,7 +12,6 @@ report=$RUN_DIR/memcheck.log
 HL_COMMAND="valgrind --quiet --leak-check=full --show-leak-kinds=all --track-fds=yes"
 HL_COMMAND+=" --log-file=$report ./harrowlight <&0"
 HARNESS_WAIT=60
-# key_logs KEY PATTERN: sends KEY and waits for a stand-in log line matching PATTERN.
 key_logs() { key "$1" && wait_log "$2" 1 && settle; }
 
 start_in_tmux 80 24
@@ -31,9 +30,7 @@ settle
 key_logs Enter '^omxplayer.bin '
 key Enter
 settle
-key Space
-expect_row 11 "EXEC"
-settle
+press Space 11 "EXEC"
 expect_exit TERM
 
 # flagged WHAT PATTERN: fails, showing the report, if a line but its own descriptor's matches.

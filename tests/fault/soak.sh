@@ -2,25 +2,17 @@
 # Soak run: random keys and simulated button presses against the simulated-GPIO program,
 # with camera tools that end at random times or crash; resident memory, open descriptors
 # and child processes stay flat and CONFIG.DAT stays a whole record throughout.
-# FAULT_SOAK_SECONDS (default 90) makes it longer by hand.
 # shellcheck source=tests/lib/harness.sh
 source "$(dirname "$0")/../lib/harness.sh"
 setup_run soak "$@"
 install_program simgpio
-# No "OFF" in the power menu, so random keys cannot end the run.
-config_set MENU_4 "POWER,HIDE MENU,LED OFF,LED ON,SLEEP 1M,SLEEP OFF"
-config_set MENU_VALUE_4 "POWER,HIDE MENU,LED OFF,LED ON,SLEEP 1,SLEEP OFF"
+no_power_off
 tools=$RUN_DIR/tools
 standin_links "$tools" omxplayer omxplayer.bin
 # Each call runs 0.1 to 3 seconds, whatever its template says, and one in five crashes.
-for tool in raspistill raspivid; do
-  cat >"$tools/$tool" <<TOOL
-#!/bin/bash
-if [ \$((RANDOM % 5)) -eq 0 ]; then export HARROWLIGHT_STANDIN_EXIT=crash; fi
-exec $HL_STANDINS/$tool "\$@" -t \$((100 + RANDOM % 2900))
-TOOL
-  chmod +x "$tools/$tool"
-done
+# shellcheck disable=SC2016 # the body is the scripts' own
+tool_scripts "$tools" 'if [ $((RANDOM % 5)) -eq 0 ]; then export HARROWLIGHT_STANDIN_EXIT=crash; fi
+exec %s "$@" -t $((100 + RANDOM % 2900))' raspistill raspivid
 for name in one two three; do echo data >"$RUN_DIR/captures/$name.jpg"; done
 # figures: the program's resident memory (kB), descriptors and other children, after 3 s.
 figures() {
@@ -43,7 +35,7 @@ while [ "$SECONDS" -lt "$end" ]; do
   else
     gpio_write_word "$WORD_GPLEV0" $((4294967295 & ~(1 << PINS[RANDOM % 6])))
     random_sleep 200
-    gpio_write_word "$WORD_GPLEV0" 4294967295
+    buttons_up
   fi
   presses=$((presses + 1))
   random_sleep 300

@@ -6,9 +6,7 @@
 source "$(dirname "$0")/../lib/harness.sh"
 setup_run stdin "$@"
 install_program simgpio
-# A power menu without "OFF", so random keys cannot end a run.
-config_set MENU_4 "POWER,HIDE MENU,LED OFF,LED ON,SLEEP 1M,SLEEP OFF"
-config_set MENU_VALUE_4 "POWER,HIDE MENU,LED OFF,LED ON,SLEEP 1,SLEEP OFF"
+no_power_off
 export PATH="$HL_STANDINS:$PATH" HARROWLIGHT_STANDIN_LOG="$STANDIN_LOG"
 cd "$RUN_DIR"
 WINDOW=${FAULT_STDIN_SECONDS:-4} HZ=$(getconf CLK_TCK)
@@ -78,8 +76,7 @@ cases=(
 for row in "${cases[@]}"; do
   IFS='|' read -r what streams checks <<<"$row"
   log "standard streams: $what"
-  head -c 4096 /dev/zero >gpio.sim
-  gpio_write_word "$WORD_GPLEV0" 4294967295
+  gpio_reset
   eval "./harrowlight $streams &"
   pid=$!
   wait_until "the program to start" handlers_installed "$pid"

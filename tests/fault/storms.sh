@@ -18,7 +18,7 @@ power_loss_run() {
   if [ $((RANDOM % 4)) -ne 0 ]; then
     gpio_write_word "$WORD_GPLEV0" $((4294967295 & ~(1 << PIN_SPACE)))
     sleep 0.15
-    gpio_write_word "$WORD_GPLEV0" 4294967295
+    buttons_up
     random_sleep 150
   fi
   if [ $((RANDOM % 2)) -eq 0 ]; then
@@ -35,13 +35,12 @@ power_loss_run() {
 
 # signals_run: up to 6 signals; RESULT is the signals delivered, exit status, CONFIG.DAT size.
 signals_run() {
-  local delivered=0 status signals=(TERM HUP INT)
+  local delivered=0 signals=(TERM HUP INT)
   rm -f CONFIG.DAT
   start_on_terminal
   # Most runs are hit in the loop, some during start-up and some during shutdown.
   random_sleep 400
   for _ in {1..6}; do
-    # A signal to a run that has already ended is not counted.
     if ! process_gone "$pid" && kill -s "${signals[RANDOM % 3]}" "$pid" 2>/dev/null; then
       delivered=$((delivered + 1))
     fi
@@ -49,8 +48,7 @@ signals_run() {
     [ $((RANDOM % 2)) -ne 0 ] || random_sleep 10
   done
   wait "$pid"
-  status=$?
-  RESULT="$delivered $status $(stat -c %s CONFIG.DAT 2>/dev/null || echo missing)"
+  RESULT="$delivered $? $(stat -c %s CONFIG.DAT 2>/dev/null || echo missing)"
 }
 
 # runs KIND GOAL, in the pane: KIND_run until RESULT's first figures add up to GOAL (at most

@@ -10,11 +10,6 @@ install_program production
 SECONDS_EACH=${FAULT_TOOL_SECONDS:-22}
 REAL_PS=$(command -v ps)
 
-# wrapper DIR NAME BODY: a bash script DIR/NAME running BODY.
-wrapper() {
-  printf '#!/bin/bash\n%s\n' "$3" >"$1/$2"
-  chmod +x "$1/$2"
-}
 # Bytes that are no text, less ESC and ENQ so that the terminal answers nothing to the program.
 LC_ALL=C awk 'BEGIN { srand(7); for (i = 0; i < 4000; i++) printf "%c", int(rand() * 255) + 1 }' |
   tr -d '\033\005' >"$RUN_DIR/garbage.bytes"
@@ -43,14 +38,12 @@ for row in "${cases[@]}"; do
   dir=$RUN_DIR/$name
   # shellcheck disable=SC2086 # the tools are words
   tool_dir "$dir" $tools
-  [ "$source" = none ] || wrapper "$dir" ps "echo >>$RUN_DIR/ps.calls; exec $REAL_PS \"\$@\""
-  for tool in raspistill raspivid; do
-    case $body in
-      "") ;;
-      link) standin_links "$dir" "$tool" ;;
-      *) wrapper "$dir" "$tool" "${body//%s/$HL_STANDINS/$tool}" ;;
-    esac
-  done
+  [ "$source" = none ] || tool_scripts "$dir" "echo >>$RUN_DIR/ps.calls; exec $REAL_PS \"\$@\"" ps
+  case $body in
+    "") ;;
+    link) standin_links "$dir" raspistill raspivid ;;
+    *) tool_scripts "$dir" "$body" raspistill raspivid ;;
+  esac
 
   log "$name: ${SECONDS_EACH}s"
   # An earlier case's capture would move this one's number on.

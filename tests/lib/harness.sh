@@ -95,8 +95,7 @@ install_program() {
     production) cp "$HL_BIN" "$RUN_DIR/harrowlight" ;;
     simgpio)
       cp "$HL_SIMGPIO_BIN" "$RUN_DIR/harrowlight"
-      head -c 4096 /dev/zero >"$RUN_DIR/gpio.sim"
-      gpio_write_word "$WORD_GPLEV0" 4294967295
+      gpio_reset
       ;;
     *) fail "install_program: unknown kind $1" ;;
   esac
@@ -106,6 +105,11 @@ install_program() {
 config_set() { # KEY VALUE
   sed -i "/^$1=/d" "$RUN_DIR/Harrowlight.ini"
   printf '%s=%s\n' "$1" "$2" >>"$RUN_DIR/Harrowlight.ini"
+}
+# no_power_off: a power menu without "OFF", so random keys cannot end a run.
+no_power_off() {
+  config_set MENU_4 "POWER,HIDE MENU,LED OFF,LED ON,SLEEP 1M,SLEEP OFF"
+  config_set MENU_VALUE_4 "POWER,HIDE MENU,LED OFF,LED ON,SLEEP 1,SLEEP OFF"
 }
 
 
@@ -307,6 +311,16 @@ tool_dir() {
   done
 }
 
+# tool_scripts DIR BODY [NAME...]: bash scripts DIR/NAME (raspistill, raspivid) running BODY,
+# its %s the stand-in of that name.
+tool_scripts() {
+  local name
+  for name in "${@:3}"; do
+    printf '#!/bin/bash\n%s\n' "${2//%s/$HL_STANDINS/$name}" >"$1/$name"
+    chmod +x "$1/$name"
+  done
+}
+
 
 state_size() { stat -c %s "$RUN_DIR/CONFIG.DAT"; }
 # state_word N [FILE]: the signed 32-bit integer N of CONFIG.DAT (0 ID, 1 MenuPos,
@@ -360,13 +374,15 @@ write_state() {
 gpio_word() { od -A n -t u4 -j $(($1 * 4)) -N 4 "$RUN_DIR/gpio.sim" | tr -d ' '; }
 gpio_bit_set() { [ $(($(gpio_word "$1") >> $2 & 1)) -eq 1 ]; }
 gpio_write_word() { le32 "$2" | dd of="$RUN_DIR/gpio.sim" bs=4 seek="$1" conv=notrunc status=none; }
+gpio_reset() { head -c 4096 /dev/zero >"$RUN_DIR/gpio.sim" && buttons_up; } # no button pressed
+buttons_up() { gpio_write_word "$WORD_GPLEV0" 4294967295; }
 
 # press_button PIN ROW TEXT: the level is low until row ROW reads TEXT; releasing soon after
 # the effect keeps a held button from repeating.
 press_button() {
   gpio_write_word "$WORD_GPLEV0" $((4294967295 & ~(1 << $1)))
   wait_until "button on pin $1 to show '$3' on row $2" row_reads "$2" "$3"
-  gpio_write_word "$WORD_GPLEV0" 4294967295
+  buttons_up
   settle
 }
 
