@@ -10,6 +10,16 @@ install_program production
 SECONDS_EACH=${FAULT_TOOL_SECONDS:-22}
 REAL_PS=$(command -v ps)
 
+# tool_dir DIR TOOL...: DIR holds links to these system tools, stty and sleep, and nothing else.
+tool_dir() {
+  local dir=$1 tool path
+  mkdir -p "$dir"
+  for tool in stty sleep "${@:2}"; do
+    path=$(command -v "$tool") || fail "tool $tool not found"
+    ln -sf "$path" "$dir/$tool"
+  done
+}
+
 # wrapper DIR NAME BODY: a bash script DIR/NAME running BODY.
 wrapper() {
   printf '#!/bin/bash\n%s\n' "$3" >"$1/$2"
