@@ -17,7 +17,7 @@ for name in one two three; do echo data >"$RUN_DIR/captures/$name.jpg"; done
 # figures: the program's resident memory (kB), descriptors and other children, after 3 s.
 figures() {
   sleep 3
-  echo "$(steady rss_kb "$PROGRAM_PID") $(steady fd_count "$PROGRAM_PID")" \
+  echo "$(steady proc_kb "$PROGRAM_PID" VmRSS) $(steady fd_count "$PROGRAM_PID")" \
     "$(steady other_children "$PROGRAM_PID")"
 }
 

@@ -19,13 +19,13 @@ fault() { log "FAULT: $*" && FAULTS+=("$*"); }
 # quarter of a core, and its resident memory, sampled twice a second, grows by under 16 MB.
 check_idle() {
   local used first most
-  used=$(own_cpu_ticks "$1")
-  first=$(rss_kb "$1")
+  used=$(cpu_ticks "$1" | cut -d' ' -f1)
+  first=$(proc_kb "$1" VmRSS)
   most=$(for _ in $(seq $((WINDOW * 2))); do
     sleep 0.5
-    rss_kb "$1"
+    proc_kb "$1" VmRSS
   done | sort -n | tail -1)
-  used=$(($(own_cpu_ticks "$1") - used))
+  used=$(($(cpu_ticks "$1" | cut -d' ' -f1) - used))
   log "$2: $used CPU ticks of $((WINDOW * HZ)) in ${WINDOW}s, memory $first kB, at most $most kB"
   [ $((used * 4)) -lt $((WINDOW * HZ)) ] || fault "$2: busy loop ($used ticks)"
   [ $((most - first)) -lt 16384 ] || fault "$2: memory grew from $first to $most kB"

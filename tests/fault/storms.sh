@@ -7,6 +7,13 @@
 # shellcheck source=tests/lib/harness.sh
 source "$(dirname "$0")/../lib/harness.sh"
 
+# start_on_terminal: ./harrowlight in the background; pid, once its handlers are set (5 s at most).
+start_on_terminal() {
+  ./harrowlight <&0 &
+  pid=$!
+  for _ in {1..500}; do handlers_installed "$pid" && break; sleep 0.01; done
+}
+
 # power_loss_run: RESULT is 1 (a run), the capture number before and after, the problem or ok.
 power_loss_run() {
   local before after problem
@@ -88,7 +95,9 @@ else
   goal=${FAULT_SIGNALS:-1000} bound=$((goal + 60))
   columns="run delivered status size terminal" bad='$3 != 0 || $4 != 280 || $5 != "same"'
 fi
-start_script_in_tmux 80 24 "$TESTS_DIR/fault/storms.sh" --runs "$kind" "$goal"
+# The runs in a pane: their errors in pane.err, the status in "finished".
+runs=$(printf '%q ' bash "$TESTS_DIR/fault/storms.sh" --runs "$kind" "$goal")
+pane_script 80 24 "$runs 2>pane.err" 'echo $? >finished'
 wait_until_long "$bound" "all runs to end" test -s "$RUN_DIR/finished"
 
 results=$RUN_DIR/results

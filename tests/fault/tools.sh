@@ -10,6 +10,16 @@ install_program production
 SECONDS_EACH=${FAULT_TOOL_SECONDS:-22}
 REAL_PS=$(command -v ps)
 
+# tool_dir DIR TOOL...: DIR holds links to these system tools, stty and sleep, and nothing else.
+tool_dir() {
+  local dir=$1 tool path
+  mkdir -p "$dir"
+  for tool in stty sleep "${@:2}"; do
+    path=$(command -v "$tool") || fail "tool $tool not found"
+    ln -sf "$path" "$dir/$tool"
+  done
+}
+
 # Bytes that are no text, less ESC and ENQ so that the terminal answers nothing to the program.
 LC_ALL=C awk 'BEGIN { srand(7); for (i = 0; i < 4000; i++) printf "%c", int(rand() * 255) + 1 }' |
   tr -d '\033\005' >"$RUN_DIR/garbage.bytes"

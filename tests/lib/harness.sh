@@ -1,7 +1,6 @@
-# The one helper library of the system tests and the benchmark; docs/testing.md names its
-# parts. Sourcing it re-runs the script in a process-id namespace with its own /proc (the
-# program lists and kills camera tools by name, machine-wide), unless HARNESS_SHARED_PIDS=1
-# or the system cannot (not root).
+# The helper library of the system tests and the benchmark (docs/testing.md names its parts).
+# Sourcing it re-runs the script in a process-id namespace with its own /proc, as the program
+# kills camera tools by name machine-wide; not with HARNESS_SHARED_PIDS=1 or when not root.
 # shellcheck shell=bash disable=SC2034 # pins, words and settings are for the scripts
 
 set -euo pipefail
@@ -14,12 +13,10 @@ fi
 
 TESTS_DIR=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 # Each wait's bound, and the second of the script after which all fail (0: none).
-HARNESS_WAIT=${HARNESS_WAIT:-15}
-HARNESS_LIMIT=${HARROWLIGHT_TEST_LIMIT:-0}
+HARNESS_WAIT=${HARNESS_WAIT:-15} HARNESS_LIMIT=${HARROWLIGHT_TEST_LIMIT:-0}
 SCREEN_READER=${SCREEN_READER:-tmux_screen} KEY_SENDER=${KEY_SENDER:-tmux_keys}
 NAME="test" RUN_DIR="" STANDIN_LOG="" TMUX_SOCKET="" TMUX_STARTS=0 PROGRAM_PID="" QEMU_PID=""
-# WATCH_PID: a process whose end fails every wait (the pane, QEMU); PANE_RUNS_PROGRAM=1: the
-# pane records the program's status. The end kills BACKGROUND_PIDS and runs CLEANUP_HOOKS.
+# WATCH_PID's end fails every wait; PANE_RUNS_PROGRAM=1: the pane records the program's status.
 WATCH_PID="" PANE_RUNS_PROGRAM=0 BACKGROUND_PIDS=() CLEANUP_HOOKS=() SHOW_FILES=() MONITOR_PID=""
 
 # Pins of tests/e2e/test.ini and words of the simulated GPIO page.
@@ -51,11 +48,11 @@ require_tools() {
 # setup_run NAME [HARROWLIGHT SIMGPIO STANDIN_DIR]: RUN_DIR, the private tmux socket directory
 # and the traps; with programs, HL_BIN, HL_SIMGPIO_BIN and HL_STANDINS.
 setup_run() {
+  local f signal
   NAME=$1
   if [ $# -ge 4 ]; then
     HL_BIN=$(realpath "$2") HL_SIMGPIO_BIN=$(realpath "$3") HL_STANDINS=$(realpath "$4")
-    local f
-    for f in "$HL_BIN" "$HL_SIMGPIO_BIN" "$HL_STANDINS"/{raspistill,raspivid,omxplayer.bin,omxplayer}; do
+    for f in "$HL_BIN" "$HL_SIMGPIO_BIN" "$HL_STANDINS"/{raspistill,raspivid,omxplayer{,.bin}}; do
       [ -x "$f" ] || fail "missing program $f (build everything first)"
     done
   fi
@@ -68,7 +65,6 @@ setup_run() {
   export TMUX_TMPDIR=$RUN_DIR/tmux
   mkdir -m 700 "$TMUX_TMPDIR"
   trap harness_end EXIT
-  local signal
   # shellcheck disable=SC2064 # the status is fixed now
   for signal in HUP:129 INT:130 PIPE:141 TERM:143; do trap "exit ${signal#*:}" "${signal%:*}"; done
 }
@@ -82,8 +78,8 @@ harness_end() {
   for pid in "${BACKGROUND_PIDS[@]}"; do kill -9 "$pid" 2>/dev/null; done
   kill_our_standins
   [ "$status" -ne 0 ] || [ "$CHECK_FAILURES" -eq 0 ] || status=1
-  [ "$status" -ne 0 ] || log "PASS"
-  [ "$status" -eq 0 ] || [ -z "${HARNESS_KEEP:-}" ] || { log "run directory kept: $RUN_DIR"; exit "$status"; }
+  [ "$status" -ne 0 ] || { log "PASS"; HARNESS_KEEP=""; }
+  [ -z "${HARNESS_KEEP:-}" ] || { log "run directory kept: $RUN_DIR"; exit "$status"; }
   rm -rf "$RUN_DIR"
   exit "$status"
 }
@@ -152,10 +148,8 @@ screen_has_line() { screen_text | sed 's/^ *//; s/ *$//' | grep -qxF -- "$1"; } 
 screen_drawn() { screen_text | grep -q '[^[:space:]]'; }
 
 expect_row() { wait_until "row $1 to read '$2'" row_reads "$1" "$2"; }
-expect_rows() { # FIRST TEXT...: rows FIRST, FIRST+1 ... read the TEXTs in turn
-  local row=$1 text
-  for text in "${@:2}"; do expect_row $((row++)) "$text"; done
-}
+# expect_rows FIRST TEXT...: rows FIRST, FIRST+1 ... read the TEXTs in turn.
+expect_rows() { local row=$1 text; for text in "${@:2}"; do expect_row $((row++)) "$text"; done; }
 expect_row_has() { wait_until "row $1 to hold '$2'" row_has "$1" "$2"; }
 
 key() { "$KEY_SENDER" "$@"; } # tmux key names, or text after -l
@@ -180,8 +174,7 @@ screen_row_styled() { tmux_cmd capture-pane -p -e -t hl | sed -n "${1}p"; }
 
 # new_pane WIDTH HEIGHT COMMAND: a fresh server each time (one told to end may hold its socket).
 new_pane() {
-  TMUX_STARTS=$((TMUX_STARTS + 1))
-  TMUX_SOCKET="hl-$TMUX_STARTS"
+  TMUX_SOCKET="hl-$((++TMUX_STARTS))"
   tmux_cmd new-session -d -s hl -x "$1" -y "$2" "$3"
   WATCH_PID=$(tmux_cmd display-message -p -t hl '#{pane_pid}')
 }
@@ -200,9 +193,8 @@ pane_script() {
   new_pane "$1" "$2" "$RUN_DIR/pane.sh"
 }
 
-# launch_in_tmux WIDTH HEIGHT [NAME=VALUE...]: ./harrowlight in a pane with the assignments
-# exported; the pane records stty.before, stty.after, PROGRAM_PID and exit.status, then stays
-# open. HL_COMMAND replaces "./harrowlight <&0" (it must end in the program's own process).
+# launch_in_tmux WIDTH HEIGHT [NAME=VALUE...]: ./harrowlight (or HL_COMMAND, ending in its own
+# process) in a pane with the NAMEs exported; stty.before/after, PROGRAM_PID and exit.status kept.
 launch_in_tmux() {
   local assignment exports=()
   rm -f "$RUN_DIR"/{harrowlight.pid,exit.status,stty.before,stty.after}
@@ -232,12 +224,6 @@ expect_shutdown() {
     fail "terminal settings not restored (after, before): $(cat "$RUN_DIR"/stty.*)"
 }
 
-# start_script_in_tmux WIDTH HEIGHT SCRIPT [ARG...]: errors in pane.err, status in "finished".
-start_script_in_tmux() {
-  rm -f "$RUN_DIR/finished"
-  pane_script "$1" "$2" "$(printf '%q ' bash "${@:3}") 2>pane.err" 'echo $? >finished'
-}
-
 pane_program_ended() { [ "$PANE_RUNS_PROGRAM" -eq 1 ] && [ -s "$RUN_DIR/exit.status" ]; }
 program_running() { kill -0 "$PROGRAM_PID" 2>/dev/null && [ ! -e "$RUN_DIR/exit.status" ]; }
 
@@ -253,13 +239,6 @@ expect_exit() {
   [ "$(exit_status)" -eq 0 ] || fail "exit status $(exit_status)"
 }
 
-# start_on_terminal: ./harrowlight in the background; pid, once its handlers are set (5 s at most).
-start_on_terminal() {
-  ./harrowlight <&0 &
-  pid=$!
-  for _ in {1..500}; do handlers_installed "$pid" && break; sleep 0.01; done
-}
-
 # handlers_installed PID: the program catches SIGHUP, SIGINT and SIGTERM.
 handlers_installed() {
   local mask
@@ -268,7 +247,7 @@ handlers_installed() {
 }
 
 
-log_count() { if [ -e "$STANDIN_LOG" ]; then grep -cE -- "$1" "$STANDIN_LOG" || true; else echo 0; fi; }
+log_count() { grep -cE -- "$1" < <(cat "$STANDIN_LOG" 2>/dev/null) || true; } # none when gone
 log_count_at_least() { [ "$(log_count "$1")" -ge "$2" ]; }
 wait_log() { wait_until "$2 stand-in log line(s) matching '$1'" log_count_at_least "$1" "$2"; }
 
@@ -291,7 +270,6 @@ no_standin_running() { standin_count_is "$1" 0; }
 standin_running() { [ "$(standin_count "$1")" -ge 1 ]; }
 
 kill_our_standins() {
-  [ -n "$STANDIN_LOG" ] || return 0
   our_standin_pids raspistill,raspivid,omxplayer.bin | xargs -r kill -9 2>/dev/null || true
 }
 
@@ -299,16 +277,6 @@ standin_links() { # DIR NAME...
   local dir=$1 name
   mkdir -p "$dir"
   for name in "${@:2}"; do ln -sf "$HL_STANDINS/$name" "$dir/$name"; done
-}
-
-# tool_dir DIR TOOL...: DIR holds links to these system tools, stty and sleep, and nothing else.
-tool_dir() {
-  local dir=$1 tool path
-  mkdir -p "$dir"
-  for tool in stty sleep "${@:2}"; do
-    path=$(command -v "$tool") || fail "tool $tool not found"
-    ln -sf "$path" "$dir/$tool"
-  done
 }
 
 # tool_scripts DIR BODY [NAME...]: bash scripts DIR/NAME (raspistill, raspivid) running BODY,
@@ -335,9 +303,8 @@ state_bytes() { od -A n -t x1 -j "$1" -N "$2" "$RUN_DIR/CONFIG.DAT" | xargs; } #
 
 # state_problem FILE: why FILE is not a whole, loadable record; nothing when it is.
 state_problem() {
-  [ -e "$1" ] || { echo "missing"; return; }
   local size i w=()
-  size=$(stat -c %s "$1")
+  size=$(stat -c %s "$1" 2>/dev/null) || { echo "missing"; return; }
   [ "$size" -eq 280 ] || { echo "size $size"; return; }
   read -r -a w <<<"$(od -A n -t d4 -v "$1" | xargs)"
   [ "${w[0]}" -ge 0 ] || echo "ID ${w[0]}"
@@ -377,8 +344,7 @@ gpio_write_word() { le32 "$2" | dd of="$RUN_DIR/gpio.sim" bs=4 seek="$1" conv=no
 gpio_reset() { head -c 4096 /dev/zero >"$RUN_DIR/gpio.sim" && buttons_up; } # no button pressed
 buttons_up() { gpio_write_word "$WORD_GPLEV0" 4294967295; }
 
-# press_button PIN ROW TEXT: the level is low until row ROW reads TEXT; releasing soon after
-# the effect keeps a held button from repeating.
+# press_button PIN ROW TEXT: low until row ROW reads TEXT (released soon, so it does not repeat).
 press_button() {
   gpio_write_word "$WORD_GPLEV0" $((4294967295 & ~(1 << $1)))
   wait_until "button on pin $1 to show '$3' on row $2" row_reads "$2" "$3"
@@ -388,10 +354,8 @@ press_button() {
 
 # choose_play: from test.ini's EXPOSURE menu, commits EXEC's "PLAY" (Space opens the list).
 choose_play() {
-  press Down 11 "EFFECT"
-  press Down 11 "EXEC"
-  press Right 12 "$(centred VIDEO)"
-  press Right 12 "$(centred PLAY)"
+  walk Down 11 EFFECT EXEC
+  press_items Right VIDEO PLAY
   key Enter
 }
 
@@ -399,24 +363,19 @@ choose_play() {
 fd_count() { find "/proc/$1/fd" -mindepth 1 -maxdepth 1 2>/dev/null | wc -l; }
 # proc_kb PID KEY: a kB figure of /proc/PID/status (VmRSS, VmHWM, RssAnon ...).
 proc_kb() { awk -v k="$2:" '$1 == k { print $2 }' "/proc/$1/status" 2>/dev/null || echo 0; }
-rss_kb() { proc_kb "$1" VmRSS; }
 # cpu_ticks PID: "own children" ticks (user + system), fields counted from the name's ")".
 cpu_ticks() { sed 's/.*) //' "/proc/$1/stat" | awk '{ print $12 + $13, $14 + $15 }'; }
-own_cpu_ticks() { local t; t=$(cpu_ticks "$1") && echo "${t% *}"; }
 
-# other_children PID: children that are neither camera tools nor the player, ended ones
-# included: what would pile up if the program leaked processes.
+# other_children PID: children, ended ones too, other than the tools: what a leak piles up.
 other_children() {
   # shellcheck disable=SC2009 # pgrep cannot leave out names by a pattern
   ps -o comm= --ppid "$1" 2>/dev/null | grep -cvE '^(raspistill|raspivid|omxplayer\.bin)$' || true
 }
 
-# steady FUNCTION PID: the least of five samples 0.2 s apart, so a passing shell call is left out.
+# steady COMMAND...: the least of five samples 0.2 s apart, so a passing shell call is left out.
 steady() {
-  local value
   for _ in 1 2 3 4 5; do
-    value=$("$1" "$2")
-    echo "${value%% *}"
+    "$@"
     sleep 0.2
   done | sort -n | head -n1
 }
@@ -564,9 +523,8 @@ boot_pc() {
 # --- Checks that let the script go on ---
 
 CHECK_FAILURES=0
-# check NAME COMMAND...: runs COMMAND in a subshell (a fail there fails only this check) and
-# prints "PASS: NAME" or "FAIL: NAME", with what it printed, its evidence, on the same line. A
-# failure makes the script's status 1.
+# check NAME COMMAND...: COMMAND in a subshell (a fail there fails only this check); prints
+# "PASS: NAME" or "FAIL: NAME" with what it printed, its evidence; a failure makes the status 1.
 check() {
   local verdict=PASS evidence
   evidence=$("${@:2}" 2>&1) || verdict=FAIL CHECK_FAILURES=$((CHECK_FAILURES + 1))
