@@ -14,8 +14,11 @@ require_tools qemu-system-x86_64 python3
 [ -z "$ShotDir" ] || { require_tools pnmtopng && mkdir -p "$ShotDir"; }
 CellWidth=8 CellHeight=16
 Screen() { python3 "$TESTS_DIR/pi/lcd/screen.py" "$@"; }
-# A failure shows the serial port without the watcher's menu lines.
-serial_tail() { tr -d '\r' <"$GUEST_LOG" 2>/dev/null | grep -av 'GUEST: menu:' | tail -n 30; }
+# A failure shows the serial port without the watcher's menu lines, then its last three.
+serial_tail() {
+  tr -d '\r' <"$GUEST_LOG" 2>/dev/null | grep -av 'GUEST: menu:' | tail -n 30
+  tr -d '\r' <"$GUEST_LOG" 2>/dev/null | grep -a 'GUEST: menu:' | tail -n 3
+}
 SCREEN_READER=serial_tail SHOW_FILES=()
 boot_packages "$Cache" amd64 amd64 './boot/vmlinuz-*' './lib/modules/*/kernel/drivers/gpu/drm/*'
 
