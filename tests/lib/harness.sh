@@ -15,7 +15,7 @@ TESTS_DIR=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 # Each wait's bound, and the second of the script after which all fail (0: none).
 HARNESS_WAIT=${HARNESS_WAIT:-15} HARNESS_LIMIT=${HARROWLIGHT_TEST_LIMIT:-0}
 SCREEN_READER=${SCREEN_READER:-tmux_screen} KEY_SENDER=${KEY_SENDER:-tmux_keys}
-NAME="test" RUN_DIR="" STANDIN_LOG="" TMUX_SOCKET="" TMUX_STARTS=0 PROGRAM_PID="" QEMU_PID=""
+NAME="test" RUN_DIR="" STANDIN_LOG="" TMUX_SOCKET="" TMUX_STARTS=0 PROGRAM_PID="" QEMU_PID="" MONITOR_LOG=""
 # WATCH_PID's end fails every wait; PANE_RUNS_PROGRAM=1: the pane records the program's status.
 WATCH_PID="" PANE_RUNS_PROGRAM=0 BACKGROUND_PIDS=() CLEANUP_HOOKS=() SHOW_FILES=() MONITOR_PID=""
 
@@ -447,7 +447,9 @@ boot_deb() { compgen -G "$1/$2_*_$3.deb" | head -n1 | grep .; }
 pack_initramfs() { (cd "$1" && find . | LC_ALL=C sort | cpio -o -H newc --quiet | gzip -1 >"$2"); }
 
 # start_qemu SYSTEM MONITOR_SOCKET LOG ARGUMENT...: qemu-system-SYSTEM paused ("cont" starts
-# it), output in LOG, its monitor joined; every wait fails once it ends.
+# it), output in LOG, its monitor joined; every wait fails once it ends. The monitor's replies
+# go to a file: its echo of a typed command grows with the square of the command's length, and
+# an unread pipe of them once stopped the link from passing the next commands.
 start_qemu() {
   local system=$1 socket=$2 qemu_log=$3
   shift 3
@@ -455,10 +457,11 @@ start_qemu() {
   QEMU_PID=$! WATCH_PID=$!
   CLEANUP_HOOKS+=(stop_qemu)
   wait_until "the QEMU monitor" test -S "$socket"
-  coproc MONITOR_LINK { socat - "UNIX-CONNECT:$socket" 2>/dev/null; }
-  # shellcheck disable=SC2154 # set by coproc
-  MONITOR_PID=$MONITOR_LINK_PID
-  exec {MONITOR_IN}>&"${MONITOR_LINK[1]}" {MONITOR_OUT}<&"${MONITOR_LINK[0]}"
+  MONITOR_LOG=$socket.log
+  rm -f "$socket.in" && mkfifo "$socket.in"
+  socat - "UNIX-CONNECT:$socket" <"$socket.in" >"$MONITOR_LOG" 2>/dev/null &
+  MONITOR_PID=$!
+  exec {MONITOR_IN}>"$socket.in"
 }
 
 monitor_command() { echo "$*" >&"$MONITOR_IN"; }
@@ -466,15 +469,18 @@ monitor_command() { echo "$*" >&"$MONITOR_IN"; }
 # read_guest COUNT b|h|w ADDRESS: guest physical memory as "xp" shows it (0x...); 1 when the
 # monitor does not answer in time.
 read_guest() {
-  local line values=() found deadline=$((SECONDS + HARNESS_WAIT))
+  local line values=() found start deadline=$((SECONDS + HARNESS_WAIT))
+  start=$(($(stat -c %s "$MONITOR_LOG") + 1))
   monitor_command "xp /$1$2x $3"
   while [ ${#values[@]} -lt "$1" ] && [ $SECONDS -lt $deadline ]; do
-    IFS= read -r -t "$HARNESS_WAIT" line <&"$MONITOR_OUT" || break
-    # Reply lines are "ADDRESS: VALUE ..."; the prompt and the echoed command are not.
-    if [[ ${line//$'\r'/} =~ [0-9a-f]{8,16}:((\ +0x[0-9a-f]+)+) ]]; then
+    sleep 0.05
+    values=()
+    # Whole reply lines "ADDRESS: VALUE ..." since the command; the echo and prompt are not.
+    while IFS= read -r line; do
+      [[ ${line//$'\r'/} =~ [0-9a-f]{8,16}:((\ +0x[0-9a-f]+)+) ]] || continue
       read -r -a found <<<"${BASH_REMATCH[1]}"
       values+=("${found[@]}")
-    fi
+    done < <(tail -c "+$start" "$MONITOR_LOG")
   done
   [ ${#values[@]} -eq "$1" ] && echo "${values[*]}"
 }
