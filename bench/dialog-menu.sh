@@ -4,7 +4,7 @@
 # list; the choices are kept in dialog-menu.state. Usage: dialog-menu.sh [CONFIG]
 set -u
 
-STATE=dialog-menu.state
+STATE=dialog-menu.state ON_OFF=(off on)
 declare -a TITLES ITEMS CHOSEN
 # MENU_n=TITLE,ITEM,ITEM,... ; items are kept comma-separated.
 while IFS='=' read -r key value; do
@@ -16,33 +16,23 @@ while IFS='=' read -r key value; do
 done <"${1:-Harrowlight.ini}"
 [ ! -r "$STATE" ] || read -r -a CHOSEN <"$STATE"
 
-item_label() { # MENU INDEX (from 1)
-  local -a list
-  IFS=',' read -r -a list <<<"${ITEMS[$1]}"
-  echo "${list[$(($2 - 1))]}"
-}
-
-choose_item() { # MENU
-  local -a list args
-  local i state choice
-  IFS=',' read -r -a list <<<"${ITEMS[$1]}"
-  for i in "${!list[@]}"; do
-    if [ $((i + 1)) -eq "${CHOSEN[$1]}" ]; then state=on; else state=off; fi
-    args+=("$((i + 1))" "${list[i]}" "$state")
-  done
-  choice=$(dialog --stdout --title "${TITLES[$1]}" --radiolist "" 0 0 0 "${args[@]}") || return
-  CHOSEN[$1]=$choice
-  echo "${CHOSEN[@]}" >"$STATE"
-}
-
 current=0
 while :; do
   args=()
   for n in "${!TITLES[@]}"; do
-    args+=("$n" "$(printf '%-12s %s' "${TITLES[n]}" "$(item_label "$n" "${CHOSEN[n]}")")")
+    IFS=',' read -r -a items <<<"${ITEMS[n]}"
+    args+=("$n" "$(printf '%-12s %s' "${TITLES[n]}" "${items[CHOSEN[n] - 1]}")")
   done
   current=$(dialog --stdout --default-item "$current" --title "Camera" \
     --menu "" 0 0 0 "${args[@]}") || break
-  choose_item "$current"
+  IFS=',' read -r -a items <<<"${ITEMS[current]}"
+  args=()
+  for i in "${!items[@]}"; do
+    args+=("$((i + 1))" "${items[i]}" "${ON_OFF[i + 1 == CHOSEN[current]]}")
+  done
+  choice=$(dialog --stdout --title "${TITLES[current]}" --radiolist "" 0 0 0 "${args[@]}") ||
+    continue
+  CHOSEN[current]=$choice
+  echo "${CHOSEN[@]}" >"$STATE"
 done
 clear
