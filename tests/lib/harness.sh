@@ -1,14 +1,12 @@
-# The helper library of the system tests and the benchmark (docs/testing.md names its parts).
-# Sourcing it re-runs the script in a process-id namespace with its own /proc, as the program
-# kills camera tools by name machine-wide; not with HARNESS_SHARED_PIDS=1 or when not root.
+# Helpers of the system tests and the benchmark (docs/testing.md). Sourced, it re-runs the script
+# in its own pid namespace (root only; not with HARNESS_SHARED_PIDS=1): the program kills by name.
 # shellcheck shell=bash disable=SC2034 # pins, words and settings are for the scripts
 
 set -euo pipefail
 
-if [ -z "${HARNESS_ISOLATED:-}" ] && [ -z "${HARNESS_SHARED_PIDS:-}" ] &&
+if [ -z "${HARNESS_ISOLATED:-}${HARNESS_SHARED_PIDS:-}" ] &&
   unshare --pid --fork --mount-proc --kill-child true 2>/dev/null; then
-  export HARNESS_ISOLATED=1
-  exec unshare --pid --fork --mount-proc --kill-child bash "$0" "$@"
+  HARNESS_ISOLATED=1 exec unshare --pid --fork --mount-proc --kill-child bash "$0" "$@"
 fi
 
 TESTS_DIR=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -25,8 +23,7 @@ WORD_GPSET0=7 WORD_GPCLR0=10 WORD_GPLEV0=13
 
 log() { echo "[$NAME] $*"; }
 
-# fail MESSAGE: shows the screen (as SCREEN_READER reads it) and the files in SHOW_FILES.
-fail() {
+fail() { # MESSAGE: shows the screen (as SCREEN_READER reads it) and the files in SHOW_FILES
   echo "[$NAME] FAIL: $*" >&2
   local screen file
   screen=$(screen_text 2>/dev/null) || screen=""
@@ -37,11 +34,10 @@ fail() {
   exit 1
 }
 
-# require_tools TOOL...: a missing one skips the test (status 77).
-require_tools() {
+require_tools() { # TOOL...: a missing one skips the test (status 77)
   local tool
   for tool in "$@"; do
-    command -v "$tool" >/dev/null || { log "SKIP: $tool is missing (scripts/install-deps)"; exit 77; }
+    command -v "$tool" >/dev/null || { log "SKIP: $tool missing (scripts/install-deps)"; exit 77; }
   done
 }
 
@@ -60,10 +56,9 @@ setup_run() {
   RUN_DIR=$(mktemp -d "${TMPDIR:-/tmp}/harrowlight-$NAME.XXXXXX")
   STANDIN_LOG=$RUN_DIR/standin.log
   SHOW_FILES=("$RUN_DIR/exit.status" "$RUN_DIR/pane.err" "$STANDIN_LOG")
-  mkdir "$RUN_DIR/captures"
+  mkdir -m 700 "$RUN_DIR"/{captures,tmux}
   # Other runs may have the same pids, so their tmux sockets must not be ours.
   export TMUX_TMPDIR=$RUN_DIR/tmux
-  mkdir -m 700 "$TMUX_TMPDIR"
   trap harness_end EXIT
   # shellcheck disable=SC2064 # the status is fixed now
   for signal in HUP:129 INT:130 PIPE:141 TERM:143; do trap "exit ${signal#*:}" "${signal%:*}"; done
@@ -84,15 +79,10 @@ harness_end() {
   exit "$status"
 }
 
-# install_program production|simgpio [INI]: ./harrowlight and INI (tests/e2e/test.ini) with
-# the run's capture folder; the simulated build gets a gpio.sim with no button pressed.
-install_program() {
+install_program() { # production|simgpio [INI (tests/e2e/test.ini)]: ./harrowlight, the INI
   case $1 in
     production) cp "$HL_BIN" "$RUN_DIR/harrowlight" ;;
-    simgpio)
-      cp "$HL_SIMGPIO_BIN" "$RUN_DIR/harrowlight"
-      gpio_reset
-      ;;
+    simgpio) cp "$HL_SIMGPIO_BIN" "$RUN_DIR/harrowlight" && gpio_reset ;;
     *) fail "install_program: unknown kind $1" ;;
   esac
   sed "s|@CAPTURES@|$RUN_DIR/captures|" "${2:-$TESTS_DIR/e2e/test.ini}" >"$RUN_DIR/Harrowlight.ini"
@@ -112,18 +102,17 @@ no_power_off() {
 # wait_until DESCRIPTION COMMAND...: polls COMMAND; fails at the bound or the limit, and at once
 # when WATCH_PID or the pane's program ends (unless that had ended before).
 wait_until() {
-  local what=$1 deadline=$((SECONDS + HARNESS_WAIT)) ended_before=0
+  local what=$1 deadline=$((SECONDS + HARNESS_WAIT)) watch_pane=1 ended
   shift
   [ "$HARNESS_LIMIT" -le 0 ] || [ "$deadline" -le "$HARNESS_LIMIT" ] || deadline=$HARNESS_LIMIT
-  if pane_program_ended; then ended_before=1; fi
+  ! pane_program_ended || watch_pane=0
   until "$@"; do
-    if [ -n "$WATCH_PID" ] && process_gone "$WATCH_PID"; then
-      "$@" && return 0 # done as it ended (or its end was awaited)
-      fail "the terminal or machine is gone while waiting for: $what"
-    fi
-    if [ "$ended_before" -eq 0 ] && pane_program_ended; then
-      "$@" && return 0 # done just before the end
-      fail "the program ended while waiting for: $what"
+    ended=""
+    [ "$watch_pane" -eq 0 ] || ! pane_program_ended || ended="the program ended"
+    [ -z "$WATCH_PID" ] || ! process_gone "$WATCH_PID" || ended="the terminal or machine is gone"
+    if [ -n "$ended" ]; then
+      "$@" && return 0 # done just as it ended (or its end was the one awaited)
+      fail "$ended while waiting for: $what"
     fi
     [ "$SECONDS" -lt "$deadline" ] || fail "timed out after ${SECONDS}s waiting for: $what"
     sleep 0.1
@@ -132,8 +121,7 @@ wait_until() {
 
 wait_until_long() { HARNESS_WAIT=$1 wait_until "${@:2}"; } # SECONDS DESCRIPTION COMMAND...
 
-# process_gone PID: ended, collected or not (the state follows the name's closing ")").
-process_gone() { ! grep -qs '^.*) [^Z]' "/proc/$1/stat"; }
+process_gone() { ! grep -qs '^.*) [^Z]' "/proc/$1/stat"; } # PID: ended, collected or not
 
 
 # The screen as SCREEN_READER prints it: one line per row from row 1, trailing blanks dropped.
@@ -172,8 +160,7 @@ tmux_screen() { [ -n "$TMUX_SOCKET" ] && tmux_cmd capture-pane -p -t hl; }
 tmux_keys() { tmux_cmd send-keys -t hl "$@"; }
 screen_row_styled() { tmux_cmd capture-pane -p -e -t hl | sed -n "${1}p"; }
 
-# new_pane WIDTH HEIGHT COMMAND: a fresh server each time (one told to end may hold its socket).
-new_pane() {
+new_pane() { # WIDTH HEIGHT COMMAND: a fresh server each time (one told to end may hold its socket)
   TMUX_SOCKET="hl-$((++TMUX_STARTS))"
   tmux_cmd new-session -d -s hl -x "$1" -y "$2" "$3"
   WATCH_PID=$(tmux_cmd display-message -p -t hl '#{pane_pid}')
@@ -184,8 +171,7 @@ stop_tmux() {
   TMUX_SOCKET="" WATCH_PID="" PANE_RUNS_PROGRAM=0
 }
 
-# pane_script WIDTH HEIGHT LINE...: a pane runs the LINEs in RUN_DIR, stand-ins first on PATH.
-pane_script() {
+pane_script() { # WIDTH HEIGHT LINE...: a pane runs the LINEs in RUN_DIR, stand-ins first on PATH
   printf '#!/bin/bash\ncd %q\nexport PATH=%q HARROWLIGHT_STANDIN_LOG=%q\n' "$RUN_DIR" \
     "$HL_STANDINS:$PATH" "$STANDIN_LOG" >"$RUN_DIR/pane.sh"
   printf '%s\n' "${@:3}" 'exec sleep 3600' >>"$RUN_DIR/pane.sh"
@@ -251,12 +237,10 @@ log_count() { grep -cE -- "$1" < <(cat "$STANDIN_LOG" 2>/dev/null) || true; } # 
 log_count_at_least() { [ "$(log_count "$1")" -ge "$2" ]; }
 wait_log() { wait_until "$2 stand-in log line(s) matching '$1'" log_count_at_least "$1" "$2"; }
 
-# our_standin_pids NAME[,NAME...]: this run's live stand-ins (their environment names its log).
-our_standin_pids() {
+our_standin_pids() { # NAME[,NAME...]: this run's stand-ins (their environment names its log)
   local pid
   for pid in $(ps -C "$1" -o pid= 2>/dev/null); do
-    tr '\0' '\n' 2>/dev/null <"/proc/$pid/environ" |
-      grep -qxF "HARROWLIGHT_STANDIN_LOG=$STANDIN_LOG" && echo "$pid"
+    grep -qszxF "HARROWLIGHT_STANDIN_LOG=$STANDIN_LOG" "/proc/$pid/environ" && echo "$pid"
   done
   return 0
 }
@@ -301,8 +285,7 @@ expect_word() { # N VALUE [WHAT]
 state_word_is() { [ -s "$RUN_DIR/CONFIG.DAT" ] && [ "$(state_word "$1")" = "$2" ]; }
 state_bytes() { od -A n -t x1 -j "$1" -N "$2" "$RUN_DIR/CONFIG.DAT" | xargs; } # FIRST COUNT
 
-# state_problem FILE: why FILE is not a whole, loadable record; nothing when it is.
-state_problem() {
+state_problem() { # FILE: why FILE is not a whole, loadable record; nothing when it is
   local size i w=()
   size=$(stat -c %s "$1" 2>/dev/null) || { echo "missing"; return; }
   [ "$size" -eq 280 ] || { echo "size $size"; return; }
@@ -321,18 +304,15 @@ expect_valid_state() {
   [ -z "$problem" ] || fail "CONFIG.DAT is not a whole record: $problem"
 }
 
-# le32 VALUE...: little-endian 32-bit words (negative: two's complement).
-le32() {
+le32() { # VALUE...: little-endian 32-bit words (negative: two's complement)
   local v
   for v in "$@"; do
     v=$((v & 4294967295))
-    # shellcheck disable=SC2059 # the format is the four bytes as octal escapes
-    printf "$(printf '\\%03o' $((v & 255)) $((v >> 8 & 255)) $((v >> 16 & 255)) $((v >> 24)))"
+    printf %b "$(printf '\\0%o' $((v & 255)) $((v >> 8 & 255)) $((v >> 16 & 255)) $((v >> 24)))"
   done
 }
 
-# write_state FILE ID [SLEEP_PERIOD]: every menu on item 1, SLEEP_PERIOD (1), idle, small preview.
-write_state() {
+write_state() { # FILE ID [SLEEP_PERIOD (1)]: every menu on item 1, idle, small preview
   local words=("$2" 0 1)
   for _ in {1..64}; do words+=(1); done
   le32 "${words[@]}" "${3:-1}" 0 0 >"$1"
@@ -525,8 +505,6 @@ boot_pc() {
   monitor_command cont
   BootStart=$(date +%s.%N)
 }
-
-# --- Checks that let the script go on ---
 
 CHECK_FAILURES=0
 # check NAME COMMAND...: COMMAND in a subshell (a fail there fails only this check); prints
