@@ -1,7 +1,6 @@
 #!/bin/bash
-# The camera menu as a dialog(1) script, for comparison with the program: the menus of CONFIG
-# (Harrowlight.ini) in a list, each showing its chosen item; a menu opens its items as a radio
-# list; the choices are kept in dialog-menu.state. Usage: dialog-menu.sh [CONFIG]
+# The camera menu as a dialog(1) script, to compare with the program: the menus of [CONFIG]
+# (Harrowlight.ini) with their chosen items, each a radio list; choices kept in dialog-menu.state.
 set -u
 
 STATE=dialog-menu.state ON_OFF=(off on)

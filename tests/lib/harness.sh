@@ -41,9 +41,7 @@ require_tools() { # TOOL...: a missing one skips the test (status 77)
   done
 }
 
-# setup_run NAME [HARROWLIGHT SIMGPIO STANDIN_DIR]: RUN_DIR, the private tmux socket directory
-# and the traps; with programs, HL_BIN, HL_SIMGPIO_BIN and HL_STANDINS.
-setup_run() {
+setup_run() { # NAME [PROGRAM SIMGPIO STANDIN_DIR]: RUN_DIR, its tmux folder, traps; HL_* of those
   local f signal
   NAME=$1
   if [ $# -ge 4 ]; then
@@ -225,8 +223,7 @@ expect_exit() {
   [ "$(exit_status)" -eq 0 ] || fail "exit status $(exit_status)"
 }
 
-# handlers_installed PID: the program catches SIGHUP, SIGINT and SIGTERM.
-handlers_installed() {
+handlers_installed() { # PID: the program catches SIGHUP, SIGINT and SIGTERM
   local mask
   mask=$(awk '/^SigCgt:/ { print $2 }' "/proc/$1/status" 2>/dev/null) || return 1
   [ -n "$mask" ] && [ $((16#$mask & 16#4003)) -eq $((16#4003)) ]
