@@ -1,8 +1,8 @@
 #!/bin/bash
-# Full and read-only program directories: every state save reports "Failed to open file:
-# CONFIG.DAT", the old record stays whole and the run goes on (a capture, the preview after
-# it, a clean SIGTERM). A capture into a missing directory runs nothing, creates nothing and
-# says so. Needs permission to mount a tmpfs; skipped (status 77) without it.
+# Full and read-only program directories: every save reports "Failed to open file: CONFIG.DAT",
+# the old record stays whole, the run goes on (a capture, a preview after it, a clean SIGTERM).
+# A capture into a missing directory runs nothing, creates nothing and says so. Skipped (77)
+# where a tmpfs cannot be mounted.
 # shellcheck source=tests/lib/harness.sh
 source "$(dirname "$0")/../lib/harness.sh"
 setup_run directories "$@"
@@ -37,8 +37,7 @@ for row in "full|dd if=/dev/zero of=$RUN_DIR/full/filler bs=4k status=none 2>/de
   "$dir/harrowlight" <"$RUN_DIR/keys" >"$RUN_DIR/screen.out" 2>&1 &
   pid=$!
   wait_log ' -o .*IMG_.*_000042\.jpg' 1
-  # The capture tool runs two seconds; a preview started after it shows the run went on (the
-  # first tick's, killed by the capture at once, may never be logged by a slow tool).
+  # A preview after the capture shows the run went on (the first tick's, killed, may go unlogged).
   wait_until "a preview after the capture" preview_after_capture
   kill -TERM "$pid"
   wait "$pid" || fail "$what: exit status $?"
@@ -52,8 +51,7 @@ done
 kill_our_standins
 
 log "capture into a missing directory"
-missing=$RUN_DIR/missing/deeper
-config_set DIRECTORY "$missing/"
+config_set DIRECTORY "$RUN_DIR/missing/deeper/"
 : >"$STANDIN_LOG"
 start_in_tmux 80 24
 wait_log '^raspistill .* -p ' 1

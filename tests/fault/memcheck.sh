@@ -1,8 +1,7 @@
 #!/bin/bash
-# A full scenario under valgrind's memcheck: menu moves, a committed change, a capture
-# started and stopped, the playback list opened, a recording played and stopped, the list
-# closed, then SIGTERM. No invalid access, nothing lost, no descriptor left open but the
-# standard ones, and every menu text and list name released at shutdown.
+# Under valgrind's memcheck: menu moves, a committed change, a capture started and stopped, the
+# playback list opened, a recording played and stopped, the list closed, SIGTERM. No invalid
+# access, nothing lost, no descriptor open but the standard ones, menu texts and list names freed.
 # shellcheck source=tests/lib/harness.sh
 source "$(dirname "$0")/../lib/harness.sh"
 setup_run memcheck "$@"
@@ -12,22 +11,19 @@ report=$RUN_DIR/memcheck.log
 HL_COMMAND="valgrind --quiet --leak-check=full --show-leak-kinds=all --track-fds=yes"
 HL_COMMAND+=" --log-file=$report ./harrowlight <&0"
 HARNESS_WAIT=60
-key_logs() { key "$1" && wait_log "$2" 1 && settle; }
 
 start_in_tmux 80 24
 expect_row 11 "RESOLUTION"
 press Down 11 "EXPOSURE"
 press Right 12 "$(centred NIGHT)"
-key_logs Enter ' -ex night '
-key_logs Space ' -o .*IMG_.*\.jpg'
+act Enter wait_log ' -ex night ' 1
+act Space wait_log ' -o .*IMG_.*\.jpg' 1
 key Space
 settle
 choose_play
 settle
-key Space
-wait_until "the list to show the capture" screen_shows ".jpg"
-settle
-key_logs Enter '^omxplayer.bin '
+act Space wait_until "the list to show the capture" screen_shows ".jpg"
+act Enter wait_log '^omxplayer.bin ' 1
 key Enter
 settle
 press Space 11 "EXEC"

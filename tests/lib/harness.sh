@@ -254,12 +254,6 @@ kill_our_standins() {
   our_standin_pids raspistill,raspivid,omxplayer.bin | xargs -r kill -9 2>/dev/null || true
 }
 
-standin_links() { # DIR NAME...
-  local dir=$1 name
-  mkdir -p "$dir"
-  for name in "${@:2}"; do ln -sf "$HL_STANDINS/$name" "$dir/$name"; done
-}
-
 # tool_scripts DIR BODY [NAME...]: bash scripts DIR/NAME (raspistill, raspivid) running BODY,
 # its %s the stand-in of that name.
 tool_scripts() {
@@ -356,6 +350,7 @@ steady() {
     sleep 0.2
   done | sort -n | head -n1
 }
+leak_counts() { echo "$(steady fd_count "$1") $(steady other_children "$1")"; } # PID
 
 random_sleep() { sleep "$(printf '0.%03d' $((RANDOM % ($1 + 1))))"; } # MAX_MS
 
