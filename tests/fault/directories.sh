@@ -55,9 +55,7 @@ config_set DIRECTORY "$RUN_DIR/missing/deeper/"
 : >"$STANDIN_LOG"
 start_in_tmux 80 24
 wait_log '^raspistill .* -p ' 1
-key Space
-wait_until "the error line" message_shows "Capture folder missing."
-settle
+act Space wait_until "the error line" message_shows "Capture folder missing."
 program_running || fail "the program ended"
 [ ! -e "$RUN_DIR/missing" ] || fail "the capture created the missing directory"
 [ "$(log_count ' -o ')" -eq 0 ] || fail "a capture command ran"
