@@ -363,55 +363,47 @@ stop_qemu() {
 
 elapsed() { awk -v a="$1" -v b="$(date +%s.%N)" 'BEGIN { printf "%.1f", b - a }'; } # date +%s.%N
 
-# boot_packages CACHE ARCH FLAVOUR [KERNEL_MEMBER...]: linux-image-FLAVOUR's kernel (only the
-# MEMBERs, if named), busybox-static (init, tools) and busybox (its shell finds the stand-ins on
-# PATH before its applets), fetched once into CACHE/debs, unpacked into $RUN_DIR/extract
-# (static/, shell/). Sets Kernel.
+# boot_packages CACHE ARCH FLAVOUR KERNEL_MEMBER...: sets Kernel; linux-image-FLAVOUR's MEMBERs,
+# busybox-static (init, tools) and busybox (its shell finds the stand-ins on PATH before its
+# applets), fetched once into CACHE/debs, unpacked into $RUN_DIR/extract (static/, shell/).
 boot_packages() {
-  local cache=$1 arch=$2 flavour=$3 debs=$1/debs extract=$RUN_DIR/extract state kernel deb partial
-  local unpacked
+  local arch=$2 flavour=$3 debs=$1/debs extract=$RUN_DIR/extract state kernel deb partial unpacked
   shift 3
   mkdir -p "$debs" "$extract"
   if ! { boot_deb "$debs" "linux-image-*-$flavour" "$arch" && boot_deb "$debs" busybox-static "$arch" &&
     boot_deb "$debs" busybox "$arch"; } >/dev/null; then
     # A private apt state and download directory: runs sharing the cache never share a file.
-    state=$(mktemp -d "$cache/fetch.XXXXXX")
+    state=$(mktemp -d "$debs/fetch.XXXXXX")
     mkdir -p "$state"/{lists/partial,archives/partial,debs}
     touch "$state/status"
     local apt=(-o "Dir::State=$state" -o "Dir::State::status=$state/status" -o "Dir::Cache=$state"
-      -o "Dir::Cache::archives=$state/archives" -o "APT::Architecture=$arch"
-      -o "APT::Architectures::=$arch" -o Debug::NoLocking=1 -o APT::Sandbox::User=root
-      -o Acquire::Languages=none)
-    log "reading the $arch package lists"
+      -o "APT::Architecture=$arch" -o "APT::Architectures::=$arch" -o Debug::NoLocking=1
+      -o APT::Sandbox::User=root -o Acquire::Languages=none)
+    log "fetching linux-image-$flavour, busybox-static and busybox ($arch)"
     apt-get "${apt[@]}" -qq update
     kernel=$(apt-cache "${apt[@]}" depends "linux-image-$flavour" |
       awk -v want="^linux-image-.*-$flavour\$" '$1 == "Depends:" && $2 ~ want { print $2; exit }')
     [ -n "$kernel" ] || fail "linux-image-$flavour names no $arch kernel"
-    log "downloading $kernel, busybox-static and busybox ($arch)"
     (cd "$state/debs" && apt-get "${apt[@]}" -qq download "$kernel:$arch" "busybox-static:$arch" "busybox:$arch")
     mv "$state"/debs/*.deb "$debs/"
     rm -rf "$state"
   fi
   deb=$(boot_deb "$debs" "linux-image-*-$flavour" "$arch")
-  if [ $# -eq 0 ]; then
-    dpkg-deb -x "$deb" "$extract"
-  else
-    # Unpacking members decompresses the whole package: done once per set of members, beside
-    # it, in a directory of this run's own that then takes its place (unless another run's did).
-    unpacked=$deb.$(printf '%s\n' "$@" | cksum | cut -d' ' -f1)
-    if [ ! -d "$unpacked" ]; then
-      partial=$(mktemp -d "$deb.XXXXXX")
-      dpkg-deb --fsys-tarfile "$deb" | tar -x -C "$partial" --wildcards "$@"
-      mv -T "$partial" "$unpacked" 2>/dev/null || rm -rf "$partial"
-    fi
-    cp -a "$unpacked/." "$extract"
+  # Unpacking members decompresses the whole package: done once per set of members, beside
+  # it, in a directory of this run's own that then takes its place (unless another run's did).
+  unpacked=$deb.$(printf '%s\n' "$@" | cksum | cut -d' ' -f1)
+  if [ ! -d "$unpacked" ]; then
+    partial=$(mktemp -d "$deb.XXXXXX")
+    dpkg-deb --fsys-tarfile "$deb" | tar -x -C "$partial" --wildcards "$@" ||
+      fail "not all of $* in ${deb##*/}"
+    mv -T "$partial" "$unpacked" 2>/dev/null || rm -rf "$partial"
   fi
+  cp -a "$unpacked/." "$extract"
   dpkg-deb -x "$(boot_deb "$debs" busybox-static "$arch")" "$extract/static"
   dpkg-deb -x "$(boot_deb "$debs" busybox "$arch")" "$extract/shell"
   Kernel=$(compgen -G "$extract/boot/vmlinuz-*-$flavour" | head -n1)
-  if [ -z "$Kernel" ] || [ ! -x "$extract/static/bin/busybox" ] || [ ! -x "$extract/shell/bin/busybox" ]; then
+  [[ -n $Kernel && -x $extract/static/bin/busybox && -x $extract/shell/bin/busybox ]] ||
     fail "kernel or busybox missing from the packages"
-  fi
 }
 # boot_deb DEBS NAME ARCH: the cached package file; 1 when there is none.
 boot_deb() { compgen -G "$1/$2_*_$3.deb" | head -n1 | grep .; }

@@ -2,10 +2,9 @@
 # The static program on an emulated PC's first virtual terminal (VGA text, read exactly with
 # its colours from the text buffer; keys typed on the emulated keyboard): the first screen, a
 # move, a commit, a capture, the playback list and "OFF" giving the terminal back.
-# Usage: run-console-test.sh PROGRAM STANDINS CACHEDIR [SHOTDIR (menu, recording, playback .ppm)]
 # shellcheck source=tests/lib/harness.sh
 source "$(dirname "$0")/../lib/harness.sh"
-: "${3:?usage: run-console-test.sh PROGRAM STANDINS CACHEDIR [SHOTDIR]}"
+: "${3:?usage: run-console-test.sh PROGRAM STANDINS CACHEDIR [SHOTDIR (for .ppm screens)]}"
 ShotDir=${4:-}
 HARNESS_WAIT=${CONSOLE_TEST_TIMEOUT:-60}
 setup_guest console-test x86-64 "$@"
@@ -17,9 +16,8 @@ Rows=25 Columns=80 Screen=() STANDIN_LOG=$GUEST_LOG
 boot_packages "$Cache" amd64 amd64 './boot/vmlinuz-*'
 Root=$RUN_DIR/initramfs
 guest_root "$Root" "$TESTS_DIR/pi/console/Harrowlight.ini"
-Libraries=$(ldd "$Root/bin/busybox-shell" "$Root/opt/standin/standin" | grep -o '[[:space:]]/[^ ]*')
-for Library in $Libraries; do
-  [ -e "$Root$Library" ] || { mkdir -p "$Root${Library%/*}" && cp -L "$Library" "$Root$Library"; }
+for Library in $(ldd "$Root"/{bin/busybox-shell,opt/standin/standin} | grep -o '\s/\S*'); do
+  cp -L --parents "$Library" "$Root"
 done
 for Id in 1 2 3; do echo "recording $Id" >"$Root/captures/VID_00000$Id.h264"; done
 write_state "$Root/opt/harrowlight/CONFIG.DAT" 4 0
@@ -53,7 +51,7 @@ row_is() {
   printf -v Want '%-*s\t%s' $Columns "$3" "$4"
   [ "${Screen[$2]}" = "$Want" ] || fail "$1: row $2 is '${Screen[$2]}', expected '$Want'"
 }
-rows_blank() { for Row in $(seq "$2" "$3"); do row_is "$1" "$Row" "" "$Plain*$Columns"; done; }
+rows_blank() { for Row in $(seq "$2" "$3"); do row_is "$1" "$Row" "" "$Blank"; done; }
 # Reads the screen; true when row ROW reads TEXT (blanks around it aside).
 screen_row_reads() { read_screen 2>/dev/null && [[ $(text_of "$1") =~ ^\ *"$2"\ *$ ]]; }
 wait_for_row() { wait_until "$3: row $1 to read '$2'" screen_row_reads "$1" "$2"; }
@@ -75,21 +73,16 @@ shoot() {
 # The console's attributes (background, foreground; bold brightens the foreground) of blank
 # cells and items, titles, the highlighted title and item (yellow shows brown), the status.
 Plain=07 Title=0f Chosen=68 ChosenItem=60 Status=7c Width=30 # ITEM_WIDTH of the configuration
-
-# cell ATTRIBUTE: the runs of a row whose menu cell has ATTRIBUTE, blank grey on black after it.
-cell() {
-  local Runs="$1*$Width $Plain*$((Columns - Width))"
-  [ "$1" != $Plain ] || Runs="$Plain*$Columns"
-  echo "$Runs"
-}
-status_row() { row_is "$1" 0 "$2" "$(cell $Status)"; }
+Blank="$Plain*$Columns"
+cell() { echo "$1*$Width $Plain*$((Columns - Width))"; } # ATTRIBUTE: the menu's cells, blank after
+# status_row WHEN TEXT: waits for the status line to read TEXT, then checks its colours.
+status_row() { wait_for_row 0 "$2" "$1" && row_is "$1" 0 "$2" "$(cell $Status)"; }
 # menu_at WHEN SLOT TITLE ITEM [chosen]: the menu on rows 2*SLOT+1 and 2*SLOT+2, the item centred.
 menu_at() {
-  local Row=$((2 * $2 + 1)) TitleCell=$Title ItemCell=$Plain Left=$(((Width - ${#4}) / 2)) Item
-  [ "${5:-}" != chosen ] || TitleCell=$Chosen ItemCell=$ChosenItem
-  printf -v Item '%*s%s%*s' $Left "" "$4" $((Width - ${#4} - Left)) ""
+  local Row=$((2 * $2 + 1)) TitleCell=$Title ItemRuns=$Blank
+  [ "${5:-}" != chosen ] || TitleCell=$Chosen ItemRuns=$(cell $ChosenItem)
   row_is "$1" $Row "$3" "$(cell $TitleCell)"
-  row_is "$1" $((Row + 1)) "$Item" "$(cell $ItemCell)"
+  row_is "$1" $((Row + 1)) "$(centred "$4" $Width)" "$ItemRuns"
 }
 
 # --- First screen: status line, the menus from RESOLUTION (highlighted, mid-screen), clock ---
@@ -97,12 +90,10 @@ wait_until "the camera to start" guest_said "starting camera"
 log "booted to the camera in $(elapsed "$BootStart") s"
 wait_until "the camera's controlling terminal to be tty1 (1025)" \
   guest_said "camera controlling terminal=1025[[:space:]]*$"
-wait_for_row 11 "RESOLUTION" "first screen"
-# The clock line is drawn last.
-Clock='^[0-9]{4}-[0-9]{2}-[0-9]{2} [0-9]{2}:[0-9]{2} +$'
-clock_drawn() { read_screen && [[ $(text_of 23) =~ $Clock ]]; }
-wait_until "first screen: row 23 to show the date and time" clock_drawn
 When="first screen"
+Clock='^[0-9]{4}-[0-9]{2}-[0-9]{2} [0-9]{2}:[0-9]{2} +$' # the line drawn last
+clock_drawn() { read_screen && [[ $(text_of 23) =~ $Clock ]]; }
+wait_until "$When: row 23 to show the date and time" clock_drawn
 # On a PC the program finds no GPIO block; should it say so on the error line (bold white on
 # red) after the first redraw, the message covers the status line until the next one.
 if [[ $(text_of 0) == Failed\ to* ]]; then
@@ -125,7 +116,6 @@ shoot menu
 
 # --- A move: Right shows the next item, Down the next menu (application cursor keys) ---
 press_to_see right 12 "1920x1080" "after Right"
-wait_for_row 0 "SLEEP OFF" "after Right"
 status_row "after Right" "      SLEEP OFF"
 menu_at "after Right" 5 RESOLUTION 1920x1080 chosen
 press_to_see down 11 "EXPOSURE" "after Down"
@@ -142,7 +132,6 @@ menu_at "after the commit" 4 EXPOSURE NIGHT
 # --- A capture: Space on EXEC's VIDEO starts it, the status line shows REC; Space stops it --
 press_to_see down 11 "EXEC" "on EXEC"
 press_to_call spc "^raspivid -t 8000 -o /captures/VID_000004.h264"
-wait_for_row 0 "REC   SLEEP OFF" "recording"
 status_row "recording" "REC   SLEEP OFF"
 menu_at "recording" 5 EXEC VIDEO chosen
 shoot recording
@@ -171,7 +160,7 @@ for Mode in icanon echo icrnl opost; do
   [[ $Modes == *" $Mode "* ]] || fail "the terminal was left without $Mode: $Modes"
 done
 wait_for_row 0 "console handed back" "after OFF"
-row_is "after OFF" 0 "console handed back" "$Plain*$Columns"
+row_is "after OFF" 0 "console handed back" "$Blank"
 rows_blank "after OFF" 1 24
 guest_said "captures: $(echo VID_00000{1..4}.h264)[[:space:]]*$" ||
   fail "not the three recordings and the new capture: $(grep -a 'GUEST: captures:' "$GUEST_LOG")"

@@ -1,12 +1,11 @@
 #!/usr/bin/env bash
-# The static program on fbcon at the LCD sizes of config/lcd/ (an emulated PC's VGA card at
-# that size, the 8x16 font): both samples' layouts fit beside the preview; from screen dumps,
-# every line's two colours (4.5:1 with the readable palette), no cursor while the camera
-# runs, the login prompt pixel for pixel as before after each run (ended by OFF or SIGTERM).
-# Usage: run-lcd-test.sh PROGRAM STANDINS CACHEDIR [SHOTDIR (lcd-WxH.png)]; LCD_SIZES picks sizes.
+# The static program on fbcon at the LCD sizes of config/lcd/ (LCD_SIZES picks some; an emulated
+# PC's VGA card at that size, the 8x16 font): both samples' layouts fit beside the preview; from
+# screen dumps, every line's two colours (4.5:1 with the readable palette), no cursor while the
+# camera runs, the login prompt pixel for pixel as before after each run (ended by OFF or SIGTERM).
 # shellcheck source=tests/lib/harness.sh
 source "$(dirname "$0")/../lib/harness.sh"
-: "${3:?usage: run-lcd-test.sh PROGRAM STANDINS CACHEDIR [SHOTDIR]}"
+: "${3:?usage: run-lcd-test.sh PROGRAM STANDINS CACHEDIR [SHOTDIR (for lcd-WxH.png)]}"
 ShotDir=${4:-} Samples=$(cd "$(dirname "$0")/../../config" && pwd)
 HARNESS_WAIT=${CONSOLE_TEST_TIMEOUT:-60}
 setup_guest lcd-test x86-64 "$@"
@@ -25,14 +24,16 @@ boot_packages "$Cache" amd64 amd64 './boot/vmlinuz-*' './lib/modules/*/kernel/dr
 # make_initramfs SIZE: the camera with the legacy sample and the size's layout, and a state
 # with ISO (menu 4) highlighted, so menus show above and below it, and sleep off.
 make_initramfs() {
-  local Root=$RUN_DIR/initramfs-$1 Module
+  local Root=$RUN_DIR/initramfs-$1 Module Loaded=0
   { sed 's|^DIRECTORY=.*|DIRECTORY=/captures/|' "$Samples/Harrowlight.ini"
     cat "$Samples/lcd/$1-legacy.ini"
     echo "CONSOLE_PALETTE=1"; } >"$RUN_DIR/lcd.ini"
   guest_root "$Root" "$RUN_DIR/lcd.ini"
+  # The DRM driver of QEMU's standard VGA card, numbered in the order the guest loads them.
   mkdir -p "$Root/modules"
   for Module in drm drm_kms_helper ttm drm_ttm_helper drm_vram_helper bochs; do
-    find "$RUN_DIR/extract/lib/modules" -name "$Module.ko" -exec cp {} "$Root/modules/" \;
+    find "$RUN_DIR/extract/lib/modules" -name "$Module.ko" \
+      -exec cp {} "$Root/modules/$((++Loaded))-$Module.ko" \;
   done
   write_state "$Root/opt/harrowlight/CONFIG.DAT.start" 1 0
   le32 4 | dd of="$Root/opt/harrowlight/CONFIG.DAT.start" bs=4 seek=1 conv=notrunc status=none
@@ -42,16 +43,12 @@ make_initramfs() {
 # type_until KEY WHAT CHECK...: types KEY, and again every 5 s while CHECK fails. The camera
 # drops an arrow read in the call after another arrow's (the same first byte, taken for a
 # held key), which a loaded machine makes likely; a dropped key never comes late.
-type_until() {
-  Key=$1 KeyTyped=$SECONDS
-  monitor_command "sendkey $Key"
-  wait_until "$2 after $Key" key_took_effect "${@:3}"
-}
+type_until() { Typed=$((SECONDS - 5)) && wait_until "$2 after $1" key_took_effect "$1" "${@:3}"; }
 key_took_effect() {
-  "$@" && return 0
-  [ $((SECONDS - KeyTyped)) -ge 5 ] || return 1
-  monitor_command "sendkey $Key"
-  KeyTyped=$SECONDS
+  "${@:2}" && return 0
+  [ $((SECONDS - Typed)) -ge 5 ] || return 1
+  monitor_command "sendkey $1"
+  Typed=$SECONDS
   return 1
 }
 # press KEY TEXT: types KEY until the highlighted menu's lines (blanks squeezed) read TEXT.
@@ -62,15 +59,12 @@ press() { type_until "$1" "'$2'" highlighted_menu_reads "$2"; }
 
 # dump_until NAME CHECK...: screen dumps (the screen is drawn a moment after the text
 # changes) until CHECK holds for one, kept as NAME.ppm, CHECK's output in NAME.txt.
-DumpCount=0
 whole_dump() { [ -f "$1" ] && [ "$(stat -c %s "$1")" -ge $((3 * Width * Height)) ]; }
 dumped() {
-  local Dump=$RUN_DIR/dump-$((++DumpCount)).ppm Name=$1
-  shift
-  monitor_command "screendump $Dump"
-  wait_until "the screen dump" whole_dump "$Dump"
-  mv "$Dump" "$RUN_DIR/$Name.ppm"
-  "$@" "$RUN_DIR/$Name.ppm" >"$RUN_DIR/$Name.txt" 2>&1
+  rm -f "$RUN_DIR/$1.ppm"
+  monitor_command "screendump $RUN_DIR/$1.ppm"
+  wait_until "the screen dump" whole_dump "$RUN_DIR/$1.ppm"
+  "${@:2}" "$RUN_DIR/$1.ppm" >"$RUN_DIR/$1.txt" 2>&1
 }
 dump_until() { SHOW_FILES=("$RUN_DIR/$1.txt") && wait_until "$Size: $1" dumped "$@"; }
 cursor_on_prompt() { [ "$(Screen cell "$1" $CellWidth $CellHeight 1 20)" = 2 ]; }
@@ -82,11 +76,10 @@ status_pairs() {
   Home=$(Screen cell "$1" $CellWidth $CellHeight 1 1)
   [ "$Home" = 1 ] || { echo "a cursor on the first cell ($Home colours there)"; return 1; }
 }
-same_as_first_prompt() { cmp "$RUN_DIR/prompt.ppm" "$1"; }
 # prompt_again WHEN: the prompt, pixel for pixel (colours, text, cursor) as before run 0.
 prompt_again() {
   wait_until "the prompt $1" guest_said "prompt $1"
-  dump_until "prompt-${1// /-}" same_as_first_prompt
+  dump_until "prompt-${1// /-}" cmp "$RUN_DIR/prompt.ppm"
 }
 # end_of_run N HOW: waits for the end of run N, which must be the Nth with status 0.
 end_of_run() {
@@ -98,10 +91,9 @@ end_of_run() {
 for Size in ${LCD_SIZES:-320x240 480x320 800x480}; do
   Width=${Size%x*} Height=${Size#*x}
   for Tools in legacy:Harrowlight rpicam:Harrowlight-rpicam; do
-    cat "$Samples/${Tools#*:}.ini" "$Samples/lcd/$Size-${Tools%:*}.ini" >"$RUN_DIR/layout.ini"
-    Screen layout "$RUN_DIR/layout.ini" "$Width" "$Height" $CellWidth $CellHeight \
-      >"$RUN_DIR/layout.txt" || fail "$Size: the ${Tools%:*} layout: $(cat "$RUN_DIR/layout.txt")"
-    log "$Size, ${Tools%:*}: $(sed 's/^[^:]*: //' "$RUN_DIR/layout.txt")"
+    Fit=$(Screen layout <(cat "$Samples/${Tools#*:}.ini" "$Samples/lcd/$Size-${Tools%:*}.ini") \
+      "$Width" "$Height" $CellWidth $CellHeight) || fail "$Size: the ${Tools%:*} layout: $Fit"
+    log "$Size, ${Tools%:*}: ${Fit#*: }"
   done
   ItemWidth=$(sed -n 's/^ITEM_WIDTH=//p' "$Samples/lcd/$Size-legacy.ini")
   Lines=$((Height / CellHeight))
@@ -132,12 +124,11 @@ for Size in ${LCD_SIZES:-320x240 480x320 800x480}; do
     press right "ISO 100 " # the report is read: the status line shows
     dump_until "status-$Palette" status_pairs
     log "$Size, CONSOLE_PALETTE=$Palette (foreground, background, contrast):"
-    cat "$RUN_DIR/menu-$Palette.txt" "$RUN_DIR/status-$Palette.txt" | sed 's/^/    /'
+    sed 's/^/    /' "$RUN_DIR"/{menu,status}-$Palette.txt
     if [ $Palette = 1 ]; then
-      while read -r Name Foreground Background Ratio; do
-        awk -v r="$Ratio" 'BEGIN { exit !(r >= 4.5) }' ||
-          fail "$Size: $Name: $Foreground on $Background reaches only $Ratio:1"
-      done < <(cat "$RUN_DIR/menu-1.txt" "$RUN_DIR/status-1.txt")
+      while read -r Name Foreground Background Ratio; do # the ratio has two decimals
+        [ "${Ratio/./}" -ge 450 ] || fail "$Size: $Name: $Foreground on $Background only $Ratio:1"
+      done < <(cat "$RUN_DIR"/{menu,status}-1.txt)
       [ -z "$ShotDir" ] || pnmtopng "$RUN_DIR/status-1.ppm" >"$ShotDir/lcd-$Size.png" 2>/dev/null
     fi
     # OFF, at the end of the POWER menu four menus down.

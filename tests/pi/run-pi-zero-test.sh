@@ -3,14 +3,15 @@
 # console joined to a tmux pane (size query, keys, screen): the GPIO registers, read through
 # the QEMU monitor, after start-up, the LED actions and "OFF". ACCESS root: as root, the
 # register page mapped (iomem=relaxed); user: a user whose group owns /dev/gpiochip0.
-# Usage: run-pi-zero-test.sh PROGRAM STANDINS CACHEDIR [root|user]
 # shellcheck source=tests/lib/harness.sh
 source "$(dirname "$0")/../lib/harness.sh"
 : "${3:?usage: run-pi-zero-test.sh PROGRAM STANDINS CACHEDIR [root|user]}"
 Access=${4:-root}
 HARNESS_WAIT=${PI_TEST_TIMEOUT:-90}
 setup_guest "pi-test-${PI_BOARD:-zero}-$Access" ARM "$@"
-case $Access in root | user) ;; *) fail "ACCESS is root or user, not $Access" ;; esac
+# Output pins keep their function (1) after "OFF" only when mapped: the kernel sets released
+# lines back to inputs.
+case $Access in root) Out=1 ;; user) Out=- ;; *) fail "ACCESS is root or user, not $Access" ;; esac
 require_tools fdtput dpkg-architecture
 # The board: QEMU machine and system, Debian architecture and kernel flavour, the device
 # tree (its file names the chip), the GPIO block's address, the C library's loader.
@@ -25,16 +26,11 @@ require_tools "qemu-system-$System"
 LedPin=17 LcdPin=27 SparePin=22 # of tests/pi/Harrowlight.ini
 
 # --- Kernel, device tree, busybox and the initramfs -----------------------------------------
-boot_packages "$Cache" "$Arch" "$Flavour"
-Dtb=$(find "$RUN_DIR/extract/usr/lib" -name "$DtbName" | head -n1)
-[ -n "$Dtb" ] || fail "device tree missing from the kernel package"
+boot_packages "$Cache" "$Arch" "$Flavour" './boot/vmlinuz-*' "./usr/lib/*/$DtbName"
+Dtb=$(find "$RUN_DIR/extract/usr/lib" -name "$DtbName")
 # The Pi 3's first PL011 carries the Bluetooth controller, which would take the serial
-# console's input; the test's copy of the device tree switches it off.
-if [ "$Machine" = raspi3b ]; then
-  cp "$Dtb" "$RUN_DIR/$DtbName"
-  Dtb=$RUN_DIR/$DtbName
-  fdtput -t s "$Dtb" /soc/serial@7e201000/bluetooth status disabled
-fi
+# console's input; the run's copy of the device tree switches it off.
+[ "$Machine" != raspi3b ] || fdtput -t s "$Dtb" /soc/serial@7e201000/bluetooth status disabled
 Root=$RUN_DIR/initramfs CrossLib=/usr/$Triplet/lib
 guest_root "$Root" "$TESTS_DIR/pi/Harrowlight.ini"
 # The shell's C library: the cross toolchain's one, the same build as Debian's libc6.
@@ -73,15 +69,10 @@ guest_said "compatible=.*brcm,$Chip" || fail "the device tree does not name brcm
   fail "the camera's user is not in the gpio group"
 wait_until "the menu on the terminal" screen_has_line "LED ON"
 # Without its GPIO page the camera still runs, but no pin can follow; say why and stop.
-NoPins='Failed to open memory\|Failed to map memory\|Failed to allocate memory map'
-NoPins+='\|GPIO [0-9]*: \|GPIO chip '
+NoPins='Failed to \(open memory\|map memory\|allocate memory map\)\|GPIO [0-9]*: \|GPIO chip '
 ! grep -aq "$NoPins" "$GUEST_LOG" ||
   fail "the camera could not reach its pins: $(grep -ao "$NoPins"'[^\r]*' "$GUEST_LOG" | head -n1)"
 
-# Output pins keep their function after "OFF" only when mapped: released lines go back to
-# inputs (the kernel's doing).
-Out=1
-[ "$Access" = root ] || Out=-
 # Each row: when, keys (KEY=ITEM: the item a screen line shows next), the LED level to
 # wait for, then each PIN=FUNCTION/LEVEL: its GPFSEL field (1 output, "-" not checked) and its
 # GPLEV0 bit. "LED ON again" is there so "OFF" is seen to clear the LED.
