@@ -465,7 +465,7 @@ setup_guest() {
 # guests' init, the stand-in in /opt/standin under its names and ps, Program and INI.
 guest_root() {
   local link tools=$1/opt/standin
-  mkdir -p "$1"/{bin,dev,proc,sys,captures,opt/harrowlight,opt/standin}
+  mkdir -p "$1"/{bin,dev,etc,proc,sys,captures,opt/harrowlight,opt/standin}
   cp "$RUN_DIR/extract/static/bin/busybox" "$1/bin/busybox"
   cp "$RUN_DIR/extract/shell/bin/busybox" "$1/bin/busybox-shell"
   cp "$TESTS_DIR/pi/initramfs/init" "$1/init"

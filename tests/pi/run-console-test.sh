@@ -52,8 +52,12 @@ row_is() {
   [ "${Screen[$2]}" = "$Want" ] || fail "$1: row $2 is '${Screen[$2]}', expected '$Want'"
 }
 rows_blank() { for Row in $(seq "$2" "$3"); do row_is "$1" "$Row" "" "$Blank"; done; }
-# Reads the screen; true when row ROW reads TEXT (blanks around it aside).
-screen_row_reads() { read_screen 2>/dev/null && [[ $(text_of "$1") =~ ^\ *"$2"\ *$ ]]; }
+# settled: reads the screen; true when it matches the read before (no redraw caught halfway).
+settled() {
+  local Before=("${Screen[@]}")
+  read_screen 2>/dev/null && [ "${Before[*]}" = "${Screen[*]}" ]
+}
+screen_row_reads() { settled && [[ $(text_of "$1") =~ ^\ *"$2"\ *$ ]]; } # ROW TEXT, blanks aside
 wait_for_row() { wait_until "$3: row $1 to read '$2'" screen_row_reads "$1" "$2"; }
 
 # press_to_see KEY ROW TEXT WHEN: types KEY, then waits until row ROW reads TEXT.
@@ -92,7 +96,7 @@ wait_until "the camera's controlling terminal to be tty1 (1025)" \
   guest_said "camera controlling terminal=1025[[:space:]]*$"
 When="first screen"
 Clock='^[0-9]{4}-[0-9]{2}-[0-9]{2} [0-9]{2}:[0-9]{2} +$' # the line drawn last
-clock_drawn() { read_screen && [[ $(text_of 23) =~ $Clock ]]; }
+clock_drawn() { settled && [[ $(text_of 23) =~ $Clock ]]; }
 wait_until "$When: row 23 to show the date and time" clock_drawn
 # On a PC the program finds no GPIO block; should it say so on the error line (bold white on
 # red) after the first redraw, the message covers the status line until the next one.
