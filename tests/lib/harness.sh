@@ -454,8 +454,7 @@ read_guest() {
 setup_guest() {
   setup_run "$1"
   Program=$(readlink -f "$3") Standins=$(readlink -f "$4") Cache=$(readlink -f "$5")
-  GUEST_LOG=$RUN_DIR/serial.log
-  SHOW_FILES+=("$GUEST_LOG")
+  GUEST_LOG=$RUN_DIR/serial.log SHOW_FILES+=("$RUN_DIR/serial.log")
   require_tools socat cpio gzip dpkg-deb apt-get
   file -L "$Program" 2>/dev/null | grep -q "$2.*statically linked" ||
     fail "$Program is not a static $2 program"

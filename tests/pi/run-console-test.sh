@@ -24,10 +24,8 @@ write_state "$Root/opt/harrowlight/CONFIG.DAT" 4 0
 pack_initramfs "$Root" "$RUN_DIR/initramfs.cpio.gz"
 boot_pc "$RUN_DIR/initramfs.cpio.gz" "nomodeset harrowlight=vga" -vga std
 
-# read_screen: Screen, per row of the 80x25 cells at 0xb8000 the characters (low bytes), a
-# tab, and their attributes (high bytes) as runs "07*80".
+# read_screen: Screen, for each row of cells at 0xb8000 the characters, a tab, runs "07*80".
 read_screen() {
-  local Cells
   Cells=$(read_guest $((Rows * Columns)) h 0xb8000) || return 1
   # shellcheck disable=SC2086 # the cells are words
   mapfile -t Screen < <(printf '%d\n' $Cells | awk -v columns=$Columns '
@@ -64,15 +62,10 @@ wait_for_row() { wait_until "$3: row $1 to read '$2'" screen_row_reads "$1" "$2"
 press_to_see() { monitor_command "sendkey $1" && wait_for_row "$2" "$3" "$4"; }
 # press_to_call KEY PATTERN: types KEY, then waits for a new stand-in call matching PATTERN.
 press_to_call() {
-  local Before
-  Before=$(log_count "$2")
-  monitor_command "sendkey $1"
-  wait_log "$2" $((Before + 1))
+  local Calls=$(($(log_count "$2") + 1))
+  monitor_command "sendkey $1" && wait_log "$2" "$Calls"
 }
-shoot() {
-  [ -z "$ShotDir" ] || monitor_command "screendump $ShotDir/$1.ppm"
-  [ -z "$ShotDir" ] || wait_until "the screen dump $1" test -s "$ShotDir/$1.ppm"
-}
+shoot() { [ -z "$ShotDir" ] || monitor_command "screendump $ShotDir/$1.ppm"; } # before later keys
 
 # The console's attributes (background, foreground; bold brightens the foreground) of blank
 # cells and items, titles, the highlighted title and item (yellow shows brown), the status.

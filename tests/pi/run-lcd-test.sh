@@ -21,28 +21,21 @@ serial_tail() {
 SCREEN_READER=serial_tail SHOW_FILES=()
 boot_packages "$Cache" amd64 amd64 './boot/vmlinuz-*' './lib/modules/*/kernel/drivers/gpu/drm/*'
 
-# make_initramfs SIZE: the camera with the legacy sample and the size's layout, and a state
-# with ISO (menu 4) highlighted, so menus show above and below it, and sleep off.
-make_initramfs() {
-  local Root=$RUN_DIR/initramfs-$1 Module Loaded=0
-  { sed 's|^DIRECTORY=.*|DIRECTORY=/captures/|' "$Samples/Harrowlight.ini"
-    cat "$Samples/lcd/$1-legacy.ini"
-    echo "CONSOLE_PALETTE=1"; } >"$RUN_DIR/lcd.ini"
-  guest_root "$Root" "$RUN_DIR/lcd.ini"
-  # The DRM driver of QEMU's standard VGA card, numbered in the order the guest loads them.
-  mkdir -p "$Root/modules"
-  for Module in drm drm_kms_helper ttm drm_ttm_helper drm_vram_helper bochs; do
-    find "$RUN_DIR/extract/lib/modules" -name "$Module.ko" \
-      -exec cp {} "$Root/modules/$((++Loaded))-$Module.ko" \;
-  done
-  write_state "$Root/opt/harrowlight/CONFIG.DAT.start" 1 0
-  le32 4 | dd of="$Root/opt/harrowlight/CONFIG.DAT.start" bs=4 seek=1 conv=notrunc status=none
-  pack_initramfs "$Root" "$RUN_DIR/initramfs-$1.cpio.gz"
-}
+# The guest: each size's layout added to the legacy sample (below), the DRM driver of QEMU's
+# standard VGA card numbered in the order init loads it, and a state with ISO (menu 4)
+# highlighted, so menus show above and below it, and sleep off.
+Root=$RUN_DIR/initramfs Loaded=0
+guest_root "$Root" "$Samples/Harrowlight.ini"
+mkdir -p "$Root/modules"
+for Module in drm drm_kms_helper ttm drm_ttm_helper drm_vram_helper bochs; do
+  find "$RUN_DIR/extract/lib/modules" -name "$Module.ko" \
+    -exec cp {} "$Root/modules/$((++Loaded))-$Module.ko" \;
+done
+write_state "$Root/opt/harrowlight/CONFIG.DAT.start" 1 0
+le32 4 | dd of="$Root/opt/harrowlight/CONFIG.DAT.start" bs=4 seek=1 conv=notrunc status=none
 
-# type_until KEY WHAT CHECK...: types KEY, and again every 5 s while CHECK fails. The camera
-# drops an arrow read in the call after another arrow's (the same first byte, taken for a
-# held key), which a loaded machine makes likely; a dropped key never comes late.
+# type_until KEY WHAT CHECK...: types KEY, again every 5 s while CHECK fails: the camera drops
+# an arrow read just after another (taken for a held key), likelier when loaded; none comes late.
 type_until() { Typed=$((SECONDS - 5)) && wait_until "$2 after $1" key_took_effect "$1" "${@:3}"; }
 key_took_effect() {
   "${@:2}" && return 0
@@ -51,11 +44,11 @@ key_took_effect() {
   Typed=$SECONDS
   return 1
 }
-# press KEY TEXT: types KEY until the highlighted menu's lines (blanks squeezed) read TEXT.
+# press KEY TEXT...: types KEY until the highlighted menu's lines (blanks squeezed) read TEXT.
 highlighted_menu_reads() {
-  [[ "$(grep -a 'GUEST: menu:' "$GUEST_LOG" | tail -n1 | tr -d '\r')" == "GUEST: menu: $1" ]]
+  [[ "$(grep -a 'GUEST: menu:' "$GUEST_LOG" | tail -n1 | tr -d '\r')" == "GUEST: menu: $1 " ]]
 }
-press() { type_until "$1" "'$2'" highlighted_menu_reads "$2"; }
+press() { for Text in "${@:2}"; do type_until "$1" "'$Text'" highlighted_menu_reads "$Text"; done; }
 
 # dump_until NAME CHECK...: screen dumps (the screen is drawn a moment after the text
 # changes) until CHECK holds for one, kept as NAME.ppm, CHECK's output in NAME.txt.
@@ -68,7 +61,7 @@ dumped() {
 }
 dump_until() { SHOW_FILES=("$RUN_DIR/$1.txt") && wait_until "$Size: $1" dumped "$@"; }
 cursor_on_prompt() { [ "$(Screen cell "$1" $CellWidth $CellHeight 1 20)" = 2 ]; }
-menu_pairs() { Screen pairs "$1" $CellWidth $CellHeight "${MenuLines[@]}"; }
+menu_pairs() { Screen pairs "$1" $CellWidth $CellHeight "${MenuLines[@]/%/:1:$ItemWidth}"; }
 # The status line, and no cursor on its first (blank) cell.
 status_pairs() {
   local Home
@@ -100,11 +93,13 @@ for Size in ${LCD_SIZES:-320x240 480x320 800x480}; do
   Half=$(((Lines - 1) / 2 / 2))
   # Lines of the first screen: the start-up report (a PC has no GPIO block) over the status
   # line, ISO highlighted in the middle slot, the menu above it plain, the clock.
-  MenuLines=("error:1:1:$ItemWidth" "title-highlighted:$((1 + 2 * Half)):1:$ItemWidth"
-    "item-highlighted:$((2 + 2 * Half)):1:$ItemWidth" "title:$((2 * Half - 1)):1:$ItemWidth"
-    "item:$((2 * Half)):1:$ItemWidth" "clock:$((Lines - 1)):1:$ItemWidth")
+  MenuLines=(error:1 "title-highlighted:$((1 + 2 * Half))" "item-highlighted:$((2 + 2 * Half))"
+    "title:$((2 * Half - 1))" "item:$((2 * Half))" "clock:$((Lines - 1))")
 
-  make_initramfs "$Size"
+  { sed 's|^DIRECTORY=.*|DIRECTORY=/captures/|' "$Samples/Harrowlight.ini"
+    cat "$Samples/lcd/$Size-legacy.ini"
+    echo "CONSOLE_PALETTE=1"; } >"$Root/opt/harrowlight/Harrowlight.ini"
+  pack_initramfs "$Root" "$RUN_DIR/initramfs-$Size.cpio.gz"
   # The card's display data names the size as its preferred mode, which the command line
   # then picks (the kernel's own timings for a 320x240 mode are refused).
   boot_pc "$RUN_DIR/initramfs-$Size.cpio.gz" \
@@ -121,7 +116,7 @@ for Size in ${LCD_SIZES:-320x240 480x320 800x480}; do
     [ $Palette = 0 ] || prompt_again "before run $Palette"
     type_until ret "the camera" guest_said "starting camera .*CONSOLE_PALETTE=$Palette"
     dump_until "menu-$Palette" menu_pairs
-    press right "ISO 100 " # the report is read: the status line shows
+    press right "ISO 100" # the report is read: the status line shows
     dump_until "status-$Palette" status_pairs
     log "$Size, CONSOLE_PALETTE=$Palette (foreground, background, contrast):"
     sed 's/^/    /' "$RUN_DIR"/{menu,status}-$Palette.txt
@@ -132,12 +127,8 @@ for Size in ${LCD_SIZES:-320x240 480x320 800x480}; do
       [ -z "$ShotDir" ] || pnmtopng "$RUN_DIR/status-1.ppm" >"$ShotDir/lcd-$Size.png" 2>/dev/null
     fi
     # OFF, at the end of the POWER menu four menus down.
-    for Menu in "VIDEO LENGTH 10 S" "TIME-LAPSE 5 S" "EXEC STILL" "POWER HIDE MENU"; do
-      press down "$Menu "
-    done
-    for Item in "LED OFF" "LED ON" "SLEEP 30 S" "SLEEP 1 MIN" "SLEEP 5 MIN" "NO SLEEP" OFF; do
-      press right "POWER $Item "
-    done
+    press down "VIDEO LENGTH 10 S" "TIME-LAPSE 5 S" "EXEC STILL" "POWER HIDE MENU"
+    press right "POWER "{"LED OFF","LED ON","SLEEP 30 S","SLEEP 1 MIN","SLEEP 5 MIN","NO SLEEP",OFF}
     monitor_command "sendkey ret"
     end_of_run $((Palette + 1)) ""
   done

@@ -25,7 +25,6 @@ Chip=${DtbName%%-*} Triplet=$(dpkg-architecture -qDEB_HOST_GNU_TYPE -a"$Arch" 2>
 require_tools "qemu-system-$System"
 LedPin=17 LcdPin=27 SparePin=22 # of tests/pi/Harrowlight.ini
 
-# --- Kernel, device tree, busybox and the initramfs -----------------------------------------
 boot_packages "$Cache" "$Arch" "$Flavour" './boot/vmlinuz-*' "./usr/lib/*/$DtbName"
 Dtb=$(find "$RUN_DIR/extract/usr/lib" -name "$DtbName")
 # The Pi 3's first PL011 carries the Bluetooth controller, which would take the serial
@@ -42,7 +41,7 @@ write_state "$Root/opt/harrowlight/CONFIG.DAT" 1 0
 pack_initramfs "$Root" "$RUN_DIR/initramfs.cpio.gz"
 log "static $Arch program stripped: $(stat -c %s "$Root/opt/harrowlight/harrowlight") bytes"
 
-# --- Boot, paused until the terminal is joined ----------------------------------------------
+# Booted once the terminal is joined.
 CommandLine="console=ttyAMA0,115200 initcall_blacklist=bcm2835_power_driver_init rdinit=/init"
 CommandLine+=" serial=ttyAMA0 harrowlight=$Access"
 [ "$Access" = user ] || CommandLine+=" iomem=relaxed"
@@ -93,9 +92,8 @@ for Step in "${Steps[@]}"; do
   done
   [ "$When" = OFF ] && wait_until "the report after the camera ended" guest_said "idle"
   wait_until "$When: the LED to read $Led" led_reads "$Led"
-  Words=$(gpio_words)
-  log "after $When: $Words"
-  read -r -a W <<<"$Words"
+  read -r -a W <<<"$(gpio_words)"
+  log "after $When: ${W[*]}"
   for Spec in $Pins; do
     Pin=${Spec%=*} Want=${Spec#*=}
     Function=$(((W[Pin / 10] >> (3 * (Pin % 10))) & 7)) Level=$(((W[13] >> Pin) & 1))
