@@ -415,17 +415,15 @@ pack_initramfs() { (cd "$1" && find . | LC_ALL=C sort | cpio -o -H newc --quiet 
 # go to a file: its echo of a typed command grows with the square of the command's length, and
 # an unread pipe of them once stopped the link from passing the next commands.
 start_qemu() {
-  local system=$1 socket=$2 qemu_log=$3
-  shift 3
-  "qemu-system-$system" "$@" -monitor "unix:$socket,server,nowait" -no-reboot -S >"$qemu_log" 2>&1 &
+  "qemu-system-$1" "${@:4}" -monitor "unix:$2,server,nowait" -no-reboot -S >"$3" 2>&1 &
   QEMU_PID=$! WATCH_PID=$!
   CLEANUP_HOOKS+=(stop_qemu)
-  wait_until "the QEMU monitor" test -S "$socket"
-  MONITOR_LOG=$socket.log
-  rm -f "$socket.in" && mkfifo "$socket.in"
-  socat - "UNIX-CONNECT:$socket" <"$socket.in" >"$MONITOR_LOG" 2>/dev/null &
+  wait_until "the QEMU monitor" test -S "$2"
+  MONITOR_LOG=$2.log
+  rm -f "$2.in" && mkfifo "$2.in"
+  socat - "UNIX-CONNECT:$2" <"$2.in" >"$MONITOR_LOG" 2>/dev/null &
   MONITOR_PID=$!
-  exec {MONITOR_IN}>"$socket.in"
+  exec {MONITOR_IN}>"$2.in"
 }
 
 monitor_command() { echo "$*" >&"$MONITOR_IN"; }

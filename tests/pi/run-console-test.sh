@@ -45,7 +45,6 @@ SCREEN_READER=last_screen
 
 # row_is WHEN ROW TEXT ATTRIBUTES: the last screen's row ROW shows TEXT (padded) in ATTRIBUTES.
 row_is() {
-  local Want
   printf -v Want '%-*s\t%s' $Columns "$3" "$4"
   [ "${Screen[$2]}" = "$Want" ] || fail "$1: row $2 is '${Screen[$2]}', expected '$Want'"
 }

@@ -39,9 +39,7 @@ le32 4 | dd of="$Root/opt/harrowlight/CONFIG.DAT.start" bs=4 seek=1 conv=notrunc
 type_until() { Typed=$((SECONDS - 5)) && wait_until "$2 after $1" key_took_effect "$1" "${@:3}"; }
 key_took_effect() {
   "${@:2}" && return 0
-  [ $((SECONDS - Typed)) -ge 5 ] || return 1
-  monitor_command "sendkey $1"
-  Typed=$SECONDS
+  [ $((SECONDS - Typed)) -lt 5 ] || { monitor_command "sendkey $1" && Typed=$SECONDS; }
   return 1
 }
 # press KEY TEXT...: types KEY until the highlighted menu's lines (blanks squeezed) read TEXT.
@@ -64,7 +62,6 @@ cursor_on_prompt() { [ "$(Screen cell "$1" $CellWidth $CellHeight 1 20)" = 2 ]; 
 menu_pairs() { Screen pairs "$1" $CellWidth $CellHeight "${MenuLines[@]/%/:1:$ItemWidth}"; }
 # The status line, and no cursor on its first (blank) cell.
 status_pairs() {
-  local Home
   Screen pairs "$1" $CellWidth $CellHeight "status:1:1:$ItemWidth" || return 1
   Home=$(Screen cell "$1" $CellWidth $CellHeight 1 1)
   [ "$Home" = 1 ] || { echo "a cursor on the first cell ($Home colours there)"; return 1; }
@@ -96,9 +93,8 @@ for Size in ${LCD_SIZES:-320x240 480x320 800x480}; do
   MenuLines=(error:1 "title-highlighted:$((1 + 2 * Half))" "item-highlighted:$((2 + 2 * Half))"
     "title:$((2 * Half - 1))" "item:$((2 * Half))" "clock:$((Lines - 1))")
 
-  { sed 's|^DIRECTORY=.*|DIRECTORY=/captures/|' "$Samples/Harrowlight.ini"
-    cat "$Samples/lcd/$Size-legacy.ini"
-    echo "CONSOLE_PALETTE=1"; } >"$Root/opt/harrowlight/Harrowlight.ini"
+  sed 's|^DIRECTORY=.*|DIRECTORY=/captures/|' "$Samples/Harrowlight.ini" \
+    "$Samples/lcd/$Size-legacy.ini" >"$Root/opt/harrowlight/Harrowlight.ini"
   pack_initramfs "$Root" "$RUN_DIR/initramfs-$Size.cpio.gz"
   # The card's display data names the size as its preferred mode, which the command line
   # then picks (the kernel's own timings for a 320x240 mode are refused).
