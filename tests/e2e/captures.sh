@@ -42,31 +42,31 @@ for row in "${rows[@]}"; do
   unmount_captures
   install_program production
   config_set FILENAME 'IMG_[ID]' # no date in the names
-  rm -f "$RUN_DIR/CONFIG.DAT" "$captures"/*
-  : >"$STANDIN_LOG"
+  rm -f "$RUN_DIR/CONFIG.DAT" "$captures"/* "$STANDIN_LOG"
   eval "$what"
   space_in_preview
   if [ -z "$message" ]; then
     wait_log " -o $captures/$name\\.jpg\$" 1
     wait_until "the number $next to be saved" state_word_is 0 "$next"
-    expect_row_has 1 REC
+    expect_row 1 "REC   SLEEP 1m"
     [ "$(log_count ' -o ')" -eq 1 ] || fail "$what: more than one capture ran"
     [ "$what" != taken_after_wrap ] || [ "$(cat "$captures/IMG_2147483648.jpg")" = earlier ] ||
       fail "the earlier capture was overwritten"
-    end_run
-    continue
+  else
+    wait_until "the error line to read '$message'" message_shows "$message"
+    # The whole top line is rewritten: nothing of the status line beside the message's start.
+    expect_row 1 "$(fold -s -w 20 <<<"$message" | head -n1 | sed 's/ *$//')"
+    settle
+    [ "$(log_count ' -o ')" -eq 0 ] || fail "$what: a capture command ran"
+    [ "$(log_count '^raspistill .* -p 480')" -eq 1 ] || fail "$what: preview stopped or restarted"
+    standin_count_is raspistill 1 || fail "$what: the preview is not running"
+    ! screen_shows REC || fail "$what: REC shown"
+    [ ! -e "$RUN_DIR/CONFIG.DAT" ] || fail "$what: the state was saved though nothing changed"
+    press Down 11 EXPOSURE
+    ! message_shows "$message" || fail "$what: the message outlived the next key"
   fi
-  wait_until "the error line to read '$message'" message_shows "$message"
-  # The whole top line is rewritten: nothing of the status line beside the message's start.
-  expect_row 1 "$(fold -s -w 20 <<<"$message" | head -n1 | sed 's/ *$//')"
-  settle
-  [ "$(log_count ' -o ')" -eq 0 ] || fail "$what: a capture command ran"
-  [ "$(log_count '^raspistill .* -p 480')" -eq 1 ] || fail "$what: preview stopped or restarted"
-  [ "$(standin_count raspistill)" -eq 1 ] || fail "$what: the preview is not running"
-  ! screen_shows REC || fail "$what: REC shown"
-  [ ! -e "$RUN_DIR/CONFIG.DAT" ] || fail "$what: the state was saved though nothing changed"
-  press Down 11 EXPOSURE
-  ! message_shows "$message" || fail "$what: the message outlived the next key"
-  end_run
-  [ "$(state_word 0)" -eq 1 ] || fail "$what: capture number $(state_word 0) saved, expected 1"
+  expect_exit TERM
+  stop_tmux
+  kill_our_standins
+  expect_word 0 "${next:-1}" "$what: the capture number saved"
 done

@@ -16,19 +16,18 @@ wait_log "^raspistill -w 640 -h 480 -ex auto $small" 1
 gpio_bit_set "$WORD_GPCLR0" "$PIN_LED" || fail "LED not switched off at start"
 gpio_bit_set "$WORD_GPSET0" "$PIN_LCD" || fail "backlight not switched on at start"
 
-gpio_write_word "$WORD_GPCLR0" 0
-gpio_write_word "$WORD_GPSET0" 0
+for word in "$WORD_GPCLR0" "$WORD_GPSET0"; do gpio_write_word "$word" 0; done
 wait_until_long 20 "the backlight to go off" gpio_bit_set "$WORD_GPCLR0" "$PIN_LCD"
 [ "$(gpio_word "$WORD_GPSET0")" -eq 0 ] || fail "a pin was set while idle"
 press_items Right 1024x768
 gpio_bit_set "$WORD_GPSET0" "$PIN_LCD" || fail "the key did not light the backlight"
 [ "$(log_count '^raspistill ')" -eq 1 ] || fail "a move restarted the preview"
-[ "$(standin_count raspistill)" -eq 1 ] || fail "preview not running"
+standin_count_is raspistill 1 || fail "preview not running"
 
-key Enter
-wait_log "^raspistill -w 1024 -h 768 -ex auto $small" 1
+act Enter wait_log "^raspistill -w 1024 -h 768 -ex auto $small" 1
 wait_until "only the new preview to run" standin_count_is raspistill 1
-our_standin_cmdlines raspistill | grep -qF -- "-w 1024 -h 768" || fail "old preview still runs"
+tr '\0' ' ' <"/proc/$(our_standin_pids raspistill)/cmdline" | grep -qF -- "-w 1024 -h 768" ||
+  fail "old preview still runs"
 press Down 11 "EXPOSURE"
 expect_row 12 "$(centred AUTO)"
 press Down 11 "EFFECT"
@@ -45,8 +44,8 @@ shot=$RUN_DIR/captures/IMG_
 wait_log "^raspistill $negative -t 2000 -o ${shot}[0-9]{8}_000001\\.jpg$" 1
 captured() { [ -e "${shot}${day_before}_000001.jpg" ] || [ -e "${shot}${day_after}_000001.jpg" ]; }
 wait_until "the capture file" captured
-[ "$(state_bytes 0 4)" = "02 00 00 00" ] || fail "CONFIG.DAT ID bytes $(state_bytes 0 4)"
-[ "$(state_size)" -eq 280 ] || fail "CONFIG.DAT holds $(state_size) bytes"
+expect_word 0 2 "ID"
+expect_valid_state
 
 expect_row 1 "      SLEEP 1m"
 wait_log "$negative_preview" 2
@@ -66,7 +65,10 @@ press_items Right "LED ON"
 gpio_write_word "$WORD_GPSET0" 0
 act Enter wait_until "the LED pin set" gpio_bit_set "$WORD_GPSET0" "$PIN_LED"
 
-press_button "$PIN_UP" 11 "EXEC"
+gpio_write_word "$WORD_GPLEV0" $((4294967295 & ~(1 << PIN_UP))) # the Up button held
+expect_row 11 "EXEC"
+buttons_up # released before it repeats
+settle
 row_reads 12 "$(centred STILL)" || fail "EXEC menu does not show its committed item"
 press Down 11 "POWER"
 row_reads 12 "$(centred "LED ON")" || fail "POWER menu does not show its committed item"
@@ -77,33 +79,25 @@ gpio_write_word "$WORD_GPSET0" 0
 press_items Right OFF
 [ "$(gpio_word "$WORD_GPSET0")" -eq 0 ] || fail "a key wrote GPSET0 with SLEEP OFF"
 key Enter
-expect_exit
-expect_shutdown
+end_run ""
 # ID, MenuPos, MenuItemPos, the five menus' selections, SleepPeriod, PreviewSize.
 for pair in 0=2 1=4 2=6 3=2 4=1 5=2 6=1 7=6 67=0 69=0; do expect_word "${pair%=*}" "${pair#*=}"; done
-stop_tmux
 
 HL_COMMAND='./harrowlight <&0 2>stderr.log' start_in_tmux 80 24
-expect_rows 11 "POWER" "$(centred OFF)"
-expect_rows 3 "RESOLUTION" "$(centred 1024x768)"
-expect_row 8 "$(centred NEGATIVE)"
-expect_row 10 "$(centred STILL)"
-expect_row 1 "      SLEEP OFF"
+expect_rows 1 "      SLEEP OFF" "" RESOLUTION "$(centred 1024x768)" EXPOSURE "$(centred AUTO)" \
+  EFFECT "$(centred NEGATIVE)" EXEC "$(centred STILL)" POWER "$(centred OFF)"
 wait_log "$negative_preview" 4
 
 press_items Right SHUTDOWN
 key Enter
-wait_for_exit
-[ "$(exit_status)" -eq 3 ] || fail "exit status $(exit_status) after SHUTDOWN"
-expect_shutdown
+end_run "" 3 # SHUTDOWN
 [ "$(cat "$RUN_DIR/stderr.log")" = "SHUTDOWN: power-off is left to the caller (exit status 3)." ] ||
   fail "standard error: $(cat "$RUN_DIR/stderr.log")"
 expect_word 7 7 "selection of POWER"
-stop_tmux
 start_in_tmux 80 24
 expect_row 12 "$(centred "HIDE MENU")"
 gpio_write_word "$WORD_GPCLR0" 0
-expect_exit TERM
+end_run TERM
 expect_word 7 1 "selection of POWER after the restart"
 [ "$(gpio_word "$WORD_GPCLR0")" -eq $((1 << PIN_LCD)) ] ||
   fail "last clear was not the backlight: $(gpio_word "$WORD_GPCLR0")"

@@ -35,13 +35,11 @@ key Space
 # 24 rows: the highlighted first entry stands on row 13, the rows above it stay blank.
 expect_rows 13 "a?[2Jb.jpg" "$hostile1" "c?]0;pwned?d.jpg" "clip1.h264" "e?[?1lf.jpg" "g?h.jpg" \
   "i?j.jpg" "k.jpg" "pic1.jpg" "$hostile2"
-for row in {1..12} 23 24; do
-  row_reads "$row" "" || fail "row $row not blank in the list: '$(screen_row "$row")'"
-done
+expect_blank {1..12} 23 24
 [ "$(tmux_cmd display-message -p -t hl '#{pane_title}')" != pwned ] ||
   fail "a recording's name retitled the terminal"
-wait_until "the preview to be stopped" no_standin_running raspistill
-[ "$(state_word 68)" -eq 3 ] || fail "opening the list did not save Mode 3"
+wait_until "the preview to be stopped" standin_count_is raspistill 0
+expect_word 68 3 "Mode saved on opening the list"
 settle
 
 link_path='/tmp/harrowlight-link-[[:alnum:]]{6}/play\.jpg'
@@ -54,12 +52,10 @@ no_pwned
 press Down 13 "c?]0;pwned?d.jpg"
 [ ! -e "$link" ] || fail "the link outlived its player"
 press Down 13 "clip1.h264"
-key Enter
-wait_log "^omxplayer\\.bin -o hdmi $captures/clip1\\.h264\$" 1
+act Enter wait_log "^omxplayer\\.bin -o hdmi $captures/clip1\\.h264\$" 1
 wait_until "the player to run" standin_count_is omxplayer.bin 1
 expect_row 13 "" # the screen is cleared for the recording
-settle
-act Enter wait_until "the player to be stopped" no_standin_running omxplayer.bin
+act Enter wait_until "the player to be stopped" standin_count_is omxplayer.bin 0
 expect_row 13 "clip1.h264"
 
 walk Down 13 "e?[?1lf.jpg" "g?h.jpg"
@@ -67,8 +63,7 @@ press Up 13 "e?[?1lf.jpg"
 walk Down 13 "g?h.jpg" "i?j.jpg" "k.jpg" "pic1.jpg" "$hostile2"
 act Enter wait_log "^omxplayer\\.bin -o hdmi $link_path\$" 2
 no_pwned
-key Space
-wait_log '^raspistill ' 3
+act Space wait_log '^raspistill ' 3
 expect_row 11 "EXEC"
-expect_exit TERM
+end_run TERM
 no_pwned

@@ -21,9 +21,8 @@ key Space
 still="^raspistill -w 2592 -h 1944 -ex auto -awb auto -roi 0\\.25,0\\.25,0\\.5,0\\.5"
 still+=" -p 160,0,160,120 -t 2000 -o $RUN_DIR/captures/IMG_[0-9]{8}_[0-9]{6}_000001\\.jpg$"
 wait_log "$still" 1
-expect_row_has 1 "REC"
-captured() { compgen -G "$RUN_DIR/captures/IMG_*_000001.jpg" >/dev/null; }
-wait_until "the capture file" captured
+expect_row 1 "REC   SLEEP 1m"
+wait_until "the capture file" compgen -G "$RUN_DIR/captures/IMG_*_000001.jpg"
 expect_row 1 "      SLEEP 1m"
 settle
 
@@ -31,4 +30,4 @@ press_items Right VIDEO "TIME-LAPSE 1H" PLAY
 key Enter && settle
 key Space
 expect_row 13 "$(basename "$(compgen -G "$RUN_DIR/captures/IMG_*_000001.jpg")")"
-expect_exit TERM
+end_run TERM

@@ -27,9 +27,7 @@ for size in 80x24:11 100x30:15; do
   styled_has 1 41 || fail "row 1 not on red"
   expect_rows $((top + 1)) "      640x480" "EXPOSURE" "        AUTO" "EFFECT" "        NONE" \
     "EXEC" "       STILL" "POWER" "     HIDE MENU"
-  for row in $(seq 3 $((top - 1))) $(seq $((top + 10)) $((height - 2))) "$height"; do
-    row_reads "$row" "" || fail "row $row of $height not blank: '$(screen_row "$row")'"
-  done
+  expect_blank $(seq 3 $((top - 1))) $(seq $((top + 10)) $((height - 2))) "$height"
   row_matches $((height - 1)) '[0-9]-[0-9][0-9]-[0-9][0-9] [0-9][0-9]:[0-9][0-9]$' ||
     fail "no clock on row $((height - 1)): '$(screen_row $((height - 1)))'"
   styled_has "$top" 43 || fail "title row $top not highlighted"
@@ -37,36 +35,26 @@ for size in 80x24:11 100x30:15; do
   ! styled_has $((top + 2)) 43 || fail "second menu highlighted"
   key x # the report stays until a key
   expect_row 1 "      SLEEP 1m"
-  expect_exit TERM
-  expect_shutdown
+  end_run TERM
   expect_word 0 1 "ID"
-  [ "$(log_count "$preview")" -ge 1 ] || fail "no preview"
-  stop_tmux
 done
 
-log "no terminal"
+log "no terminal, and a preview tool that ends at once"
 rm -f "$RUN_DIR/CONFIG.DAT" "$STANDIN_LOG"
 SHOW_FILES+=("$RUN_DIR/err.txt")
-HL_COMMAND='./harrowlight </dev/null >out.txt 2>err.txt' launch_in_tmux 80 24
+HL_COMMAND='./harrowlight </dev/null >out.txt 2>err.txt' launch_in_tmux 80 24 \
+  HARROWLIGHT_STANDIN_EXIT=crash
 wait_until "the first screen on standard output" grep -sqF RESOLUTION "$RUN_DIR/out.txt"
-wait_log '^raspistill ' 1
-expect_exit TERM
-expect_shutdown
-expect_word 0 1 "ID"
-[ "$(tail -c 2 "$RUN_DIR/out.txt" | od -A n -t x1 | xargs)" = "1b 63" ] ||
-  fail "output does not end with the terminal reset"
-stop_tmux
-
-log "a preview tool that ends at once"
-: >"$STANDIN_LOG"
-start_in_tmux 80 24 HARROWLIGHT_STANDIN_EXIT=crash
 wait_log "$preview" 3
 # The program collects its ended tools each tick; at most the latest may still wait.
 # shellcheck disable=SC2009 # pgrep does not print the process state
 few_zombies() { [ "$(ps -o stat= --ppid "$PROGRAM_PID" | grep -c '^Z' || true)" -le 1 ]; }
 wait_until "ended tools to be collected" few_zombies
 program_running || fail "program ended"
-end_run
+end_run TERM
+expect_word 0 1 "ID"
+[ "$(tail -c 2 "$RUN_DIR/out.txt" | od -A n -t x1 | xargs)" = "1b 63" ] ||
+  fail "output does not end with the terminal reset"
 
 log "a preview tool missing from PATH"
 config_set PREVIEW 'rpicam-absent -t 0 &' # a name the stand-in does not play
@@ -75,4 +63,4 @@ tmux_cmd pipe-pane -t hl "cat >>'$RUN_DIR/pane.out'"
 wait_until "the tool to be named" message_shows "Camera tool not found: rpicam-absent."
 sleep 2 # two watchdog periods, each running the preview command
 ! grep -aq ': not found' "$RUN_DIR/pane.out" || fail "the shell wrote on the screen"
-expect_exit TERM
+end_run TERM

@@ -14,36 +14,29 @@ mkdir "$RUN_DIR/data"
 ln -s data/CONFIG.DAT "$state"
 space_in_preview
 wait_log ' -o .*_000001\.jpg' 1
-wait_until "the capture's save to reach the linked file" test -s "$target"
+wait_until "the capture's number 2 saved through the link" state_word_is 0 2
 still_linked capture
-[ "$(state_word 0)" -eq 2 ] || fail "capture number $(state_word 0) saved, expected 2"
 
 # Keys other than Space count again once the capture has ended and the preview is back.
 wait_log '^raspistill .* -p 480' 2
 settle
 press_items Right 1024x768
-key Enter
-wait_until_long 90 "the automatic save" state_word_is 3 2
+act Enter wait_until_long 90 "the automatic save" state_word_is 3 2
 still_linked automatic
-
-settle
 press Down 11 EXPOSURE
 expect_exit TERM
 still_linked shutdown
-[ "$(state_word 1)" -eq 1 ] || fail "the shutdown save did not reach the linked file"
+expect_word 1 1 "MenuPos saved through the link at the shutdown"
 expect_valid_state "$target"
 [ "$(ls -A "$RUN_DIR/data")" = CONFIG.DAT ] || fail "files beside the target: $(ls "$RUN_DIR"/data)"
 stop_tmux
 
 log "read-only state file of another user"
 id nobody >/dev/null 2>&1 || fail "no user 'nobody' to run the program as"
-rm "$state"
-write_state "$state" 42
-chmod 444 "$state"
-cp "$state" "$RUN_DIR/before.dat"
-: >"$STANDIN_LOG"
+write_state "$RUN_DIR/before.dat" 42
+install -m 444 "$RUN_DIR/before.dat" "$state" # in place of the link
+install -m 666 /dev/null "$STANDIN_LOG"
 chmod 777 "$RUN_DIR" "$RUN_DIR/captures"
-chmod 666 "$STANDIN_LOG"
 # An ordinary user cannot write the file anyway; root runs the program as "nobody".
 [ "$(id -u)" -ne 0 ] ||
   HL_COMMAND="setpriv --reuid=nobody --regid=nogroup --clear-groups ./harrowlight <&0"

@@ -127,6 +127,7 @@ screen_text() { "$SCREEN_READER"; }
 screen_row() { screen_text | sed -n "${1}p"; }
 row_reads() { [ "$(screen_row "$1")" = "$2" ]; }
 row_has() { screen_row "$1" | grep -qF -- "$2"; }
+expect_blank() { local row; for row; do row_reads "$row" "" || fail "row $row not blank"; done; }
 row_matches() { screen_row "$1" | grep -qE -- "$2"; }
 screen_shows() { screen_text | grep -qF -- "$1"; }
 message_shows() { screen_text | tr -s ' \n' '  ' | grep -qF -- "$1"; } # wrapped, as errors are
@@ -136,7 +137,6 @@ screen_drawn() { screen_text | grep -q '[^[:space:]]'; }
 expect_row() { wait_until "row $1 to read '$2'" row_reads "$1" "$2"; }
 # expect_rows FIRST TEXT...: rows FIRST, FIRST+1 ... read the TEXTs in turn.
 expect_rows() { local row=$1 text; for text in "${@:2}"; do expect_row $((row++)) "$text"; done; }
-expect_row_has() { wait_until "row $1 to hold '$2'" row_has "$1" "$2"; }
 
 key() { "$KEY_SENDER" "$@"; } # tmux key names, or text after -l
 
@@ -199,28 +199,29 @@ start_in_tmux() { launch_in_tmux "$@" && wait_until "the first screen" screen_dr
 space_in_preview() { # start_in_tmux 80 24, then Space once test.ini's small preview runs
   start_in_tmux 80 24 && wait_log '^raspistill .* -p 480' 1 && settle && key Space
 }
-end_run() { expect_exit TERM && stop_tmux && kill_our_standins; } # SIGTERM, status 0, clean-up
-# expect_shutdown: after the end, a whole CONFIG.DAT, no preview, the terminal settings back.
-expect_shutdown() {
+# end_run [SIGNAL [STATUS]]: expect_exit, then a whole CONFIG.DAT, no preview and the terminal
+# settings back; the pane and the stand-ins gone.
+end_run() {
+  expect_exit "$@"
   expect_valid_state
-  wait_until "the preview stand-in to be killed" no_standin_running raspistill
+  wait_until "the preview stand-in to be killed" standin_count_is raspistill 0
   cmp -s "$RUN_DIR/stty.before" "$RUN_DIR/stty.after" ||
     fail "terminal settings not restored (after, before): $(cat "$RUN_DIR"/stty.*)"
+  stop_tmux
+  kill_our_standins
 }
 
 pane_program_ended() { [ "$PANE_RUNS_PROGRAM" -eq 1 ] && [ -s "$RUN_DIR/exit.status" ]; }
 program_running() { kill -0 "$PROGRAM_PID" 2>/dev/null && [ ! -e "$RUN_DIR/exit.status" ]; }
 
-wait_for_exit() {
+# expect_exit [SIGNAL [STATUS (0)]]: SIGNAL to the program (none: it ends by itself), then STATUS.
+expect_exit() {
+  local status
+  [ -z "${1:-}" ] || kill "-$1" "$PROGRAM_PID"
   wait_until "the program to end" test -s "$RUN_DIR/exit.status"
   wait_until "the terminal settings to be recorded" test -s "$RUN_DIR/stty.after"
-}
-exit_status() { cat "$RUN_DIR/exit.status"; }
-# expect_exit [SIGNAL]: SIGNAL to the program (none: it ends by itself), then status 0.
-expect_exit() {
-  [ -z "${1:-}" ] || kill "-$1" "$PROGRAM_PID"
-  wait_for_exit
-  [ "$(exit_status)" -eq 0 ] || fail "exit status $(exit_status)"
+  status=$(cat "$RUN_DIR/exit.status")
+  [ "$status" -eq "${2:-0}" ] || fail "exit status $status"
 }
 
 handlers_installed() { # PID: the program catches SIGHUP, SIGINT and SIGTERM
@@ -241,14 +242,7 @@ our_standin_pids() { # NAME[,NAME...]: this run's stand-ins (their environment n
   done
   return 0
 }
-our_standin_cmdlines() {
-  local pid
-  for pid in $(our_standin_pids "$1"); do tr '\0' ' ' 2>/dev/null <"/proc/$pid/cmdline" && echo; done
-}
-standin_count() { our_standin_pids "$1" | wc -l; }
-standin_count_is() { [ "$(standin_count "$1")" -eq "$2" ]; }
-no_standin_running() { standin_count_is "$1" 0; }
-standin_running() { [ "$(standin_count "$1")" -ge 1 ]; }
+standin_count_is() { [ "$(our_standin_pids "$1" | wc -l)" -eq "$2" ]; } # NAME COUNT
 
 kill_our_standins() {
   our_standin_pids raspistill,raspivid,omxplayer.bin | xargs -r kill -9 2>/dev/null || true
@@ -265,7 +259,6 @@ tool_scripts() {
 }
 
 
-state_size() { stat -c %s "$RUN_DIR/CONFIG.DAT"; }
 # state_word N [FILE]: the signed 32-bit integer N of CONFIG.DAT (0 ID, 1 MenuPos,
 # 2 MenuItemPos, 3-66 MenuSelection, 67 SleepPeriod, 68 Mode, 69 PreviewSize).
 state_word() { od -A n -t d4 -j $(($1 * 4)) -N 4 "${2:-$RUN_DIR/CONFIG.DAT}" | tr -d ' '; }
@@ -274,7 +267,6 @@ expect_word() { # N VALUE [WHAT]
     fail "${3:-CONFIG.DAT word $1} is $(state_word "$1"), expected $2"
 }
 state_word_is() { [ -s "$RUN_DIR/CONFIG.DAT" ] && [ "$(state_word "$1")" = "$2" ]; }
-state_bytes() { od -A n -t x1 -j "$1" -N "$2" "$RUN_DIR/CONFIG.DAT" | xargs; } # FIRST COUNT
 
 state_problem() { # FILE: why FILE is not a whole, loadable record; nothing when it is
   local size i w=()
@@ -314,14 +306,6 @@ gpio_bit_set() { [ $(($(gpio_word "$1") >> $2 & 1)) -eq 1 ]; }
 gpio_write_word() { le32 "$2" | dd of="$RUN_DIR/gpio.sim" bs=4 seek="$1" conv=notrunc status=none; }
 gpio_reset() { head -c 4096 /dev/zero >"$RUN_DIR/gpio.sim" && buttons_up; } # no button pressed
 buttons_up() { gpio_write_word "$WORD_GPLEV0" 4294967295; }
-
-# press_button PIN ROW TEXT: low until row ROW reads TEXT (released soon, so it does not repeat).
-press_button() {
-  gpio_write_word "$WORD_GPLEV0" $((4294967295 & ~(1 << $1)))
-  wait_until "button on pin $1 to show '$3' on row $2" row_reads "$2" "$3"
-  buttons_up
-  settle
-}
 
 # choose_play: from test.ini's EXPOSURE menu, commits EXEC's "PLAY" (Space opens the list).
 choose_play() {
