@@ -6,17 +6,16 @@ source "$(dirname "$0")/../lib/harness.sh"
 setup_run banner "$@"
 install_program production
 
+listing=$(ls -A "$RUN_DIR")
 # check_banner PROGRAM ARG...: ./harrowlight in the run directory, or its whole path from /.
 check_banner() {
-  local before after output status=0
-  before=$(ls -A "$RUN_DIR")
+  local output status=0
   output=$(cd "$RUN_DIR" && { [[ $1 != /* ]] || cd /; } && "$@" </dev/null) || status=$?
-  after=$(ls -A "$RUN_DIR")
   shift
   [ "$status" -eq 0 ] || fail "argument '$*': exit status $status"
   [ "$(printf '%s\n' "$output" | wc -l)" -eq 1 ] || fail "argument '$*': not one line: $output"
   [[ $output == *V1.00*2013-12-29* ]] || fail "argument '$*': no version and date: $output"
-  [ "$before" = "$after" ] || fail "argument '$*': files changed: $before -> $after"
+  [ "$(ls -A "$RUN_DIR")" = "$listing" ] || fail "argument '$*': files changed: $(ls -A "$RUN_DIR")"
 }
 
 check_banner ./harrowlight x

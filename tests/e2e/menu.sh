@@ -9,6 +9,7 @@ install_program simgpio
 small='-p 480,0,160,120 -t 0$'
 negative='-w 1024 -h 768 -ex auto -ifx negative'
 negative_preview="^raspistill $negative $small"
+to_menu() { press Down 11 "$1" && expect_row 12 "$(centred "$2")"; } # TITLE ITEM (shown)
 
 start_in_tmux 80 24
 expect_row 11 "RESOLUTION"
@@ -28,22 +29,18 @@ act Enter wait_log "^raspistill -w 1024 -h 768 -ex auto $small" 1
 wait_until "only the new preview to run" standin_count_is raspistill 1
 tr '\0' ' ' <"/proc/$(our_standin_pids raspistill)/cmdline" | grep -qF -- "-w 1024 -h 768" ||
   fail "old preview still runs"
-press Down 11 "EXPOSURE"
-expect_row 12 "$(centred AUTO)"
+to_menu EXPOSURE AUTO
 press Down 11 "EFFECT"
 press_items Right NEGATIVE
 act Enter wait_log "$negative_preview" 1
 
-press Down 11 "EXEC"
-expect_row 12 "$(centred STILL)"
+to_menu EXEC STILL
 day_before=$(date +%Y%m%d)
 key Space
 expect_row 1 "REC   SLEEP 1m"
-day_after=$(date +%Y%m%d)
-shot=$RUN_DIR/captures/IMG_
-wait_log "^raspistill $negative -t 2000 -o ${shot}[0-9]{8}_000001\\.jpg$" 1
-captured() { [ -e "${shot}${day_before}_000001.jpg" ] || [ -e "${shot}${day_after}_000001.jpg" ]; }
-wait_until "the capture file" captured
+shot="$RUN_DIR/captures/IMG_($day_before|$(date +%Y%m%d))_000001\\.jpg"
+wait_log "^raspistill $negative -t 2000 -o $shot$" 1
+wait_until "the capture file" test -e "$(grep -oE "$shot" "$STANDIN_LOG")"
 expect_word 0 2 "ID"
 expect_valid_state
 
@@ -51,8 +48,7 @@ expect_row 1 "      SLEEP 1m"
 wait_log "$negative_preview" 2
 wait_until "the preview to run" standin_count_is raspistill 1
 
-press Down 11 "POWER"
-expect_row 12 "$(centred "HIDE MENU")"
+to_menu POWER "HIDE MENU"
 act Enter wait_log "^raspistill $negative -f -t 0$" 1
 # The first key after hiding only brings back the small preview; it does not move.
 act Right wait_log "$negative_preview" 3
@@ -69,9 +65,8 @@ gpio_write_word "$WORD_GPLEV0" $((4294967295 & ~(1 << PIN_UP))) # the Up button 
 expect_row 11 "EXEC"
 buttons_up # released before it repeats
 settle
-row_reads 12 "$(centred STILL)" || fail "EXEC menu does not show its committed item"
-press Down 11 "POWER"
-row_reads 12 "$(centred "LED ON")" || fail "POWER menu does not show its committed item"
+expect_row 12 "$(centred STILL)" # each menu shows its committed item
+to_menu POWER "LED ON"
 
 press_items Right "SLEEP 1M" "SLEEP OFF"
 act Enter expect_row 1 "      SLEEP OFF"

@@ -11,10 +11,9 @@ captures=$RUN_DIR/captures
 # shellcheck disable=SC2016 # a file name that would run a command if a shell expanded it
 hostile1='a$(touch PWNED)b.jpg'
 hostile2='x;touch PWNED2;.jpg'
-for name in "$hostile1" "$hostile2" clip1.h264 pic1.jpg notes.txt UPPER.JPG two.dots.jpg \
-  $'a\e[2Jb.jpg' $'c\e]0;pwned\ad.jpg' $'e\e[?1lf.jpg' $'g\nh.jpg' $'i\x9bj.jpg' k.jpg; do
-  echo data >"$captures/$name"
-done
+names=("$hostile1" "$hostile2" clip1.h264 pic1.jpg notes.txt UPPER.JPG two.dots.jpg
+  $'a\e[2Jb.jpg' $'c\e]0;pwned\ad.jpg' $'e\e[?1lf.jpg' $'g\nh.jpg' $'i\x9bj.jpg' k.jpg)
+tee <<<data "${names[@]/#/$captures/}" >/dev/null
 mkdir "$captures/folder.jpg"
 ln -s pic1.jpg "$captures/link.jpg"
 

@@ -8,10 +8,8 @@ install_program production "$TESTS_DIR/../config/Harrowlight.ini"
 config_set DIRECTORY "$RUN_DIR/captures/"
 
 start_in_tmux 80 24
-expect_rows 11 "RESOLUTION" "$(centred 2592x1944)" "EXPOSURE"
-expect_row 15 "WHITE BALANCE"
-expect_row 17 "IMAGE EFFECT"
-expect_row 19 "ISO"
+expect_rows 11 RESOLUTION "$(centred 2592x1944)" EXPOSURE "$(centred AUTO)" "WHITE BALANCE" \
+  "$(centred AUTO)" "IMAGE EFFECT" "$(centred NONE)" ISO "$(centred AUTO)"
 wait_log '^raspistill -w 2592 -h 1944 -ex auto -awb auto -p 160,0,160,120 -t 0$' 1
 
 walk Down 11 EXPOSURE "WHITE BALANCE" "IMAGE EFFECT" ISO "VIDEO LENGTH" TIME-LAPSE EXEC
