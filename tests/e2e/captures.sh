@@ -49,7 +49,6 @@ for row in "${rows[@]}"; do
     wait_log " -o $captures/$name\\.jpg\$" 1
     wait_until "the number $next to be saved" state_word_is 0 "$next"
     expect_row 1 "REC   SLEEP 1m"
-    [ "$(log_count ' -o ')" -eq 1 ] || fail "$what: more than one capture ran"
     [ "$what" != taken_after_wrap ] || [ "$(cat "$captures/IMG_2147483648.jpg")" = earlier ] ||
       fail "the earlier capture was overwritten"
   else
@@ -57,7 +56,6 @@ for row in "${rows[@]}"; do
     # The whole top line is rewritten: nothing of the status line beside the message's start.
     expect_row 1 "$(fold -s -w 20 <<<"$message" | head -n1 | sed 's/ *$//')"
     settle
-    [ "$(log_count ' -o ')" -eq 0 ] || fail "$what: a capture command ran"
     [ "$(log_count '^raspistill .* -p 480')" -eq 1 ] || fail "$what: preview stopped or restarted"
     standin_count_is raspistill 1 || fail "$what: the preview is not running"
     ! screen_shows REC || fail "$what: REC shown"
@@ -65,6 +63,7 @@ for row in "${rows[@]}"; do
     press Down 11 EXPOSURE
     ! message_shows "$message" || fail "$what: the message outlived the next key"
   fi
+  [ "$(log_count ' -o ')" -eq $((${#name} > 0)) ] || fail "$what: $(log_count ' -o ') captures ran"
   expect_exit TERM
   stop_tmux
   kill_our_standins

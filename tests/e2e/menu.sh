@@ -11,8 +11,7 @@ negative='-w 1024 -h 768 -ex auto -ifx negative'
 negative_preview="^raspistill $negative $small"
 to_menu() { press Down 11 "$1" && expect_row 12 "$(centred "$2")"; } # TITLE ITEM (shown)
 
-start_in_tmux 80 24
-expect_row 11 "RESOLUTION"
+start_menu
 wait_log "^raspistill -w 640 -h 480 -ex auto $small" 1
 gpio_bit_set "$WORD_GPCLR0" "$PIN_LED" || fail "LED not switched off at start"
 gpio_bit_set "$WORD_GPSET0" "$PIN_LCD" || fail "backlight not switched on at start"

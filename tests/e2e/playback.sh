@@ -22,9 +22,7 @@ no_pwned() {
   for f in {"$RUN_DIR","$captures",/tmp}/PWNED{,2}; do [ ! -e "$f" ] || fail "$f: a name ran"; done
 }
 
-start_in_tmux 80 24
-expect_row 11 "RESOLUTION"
-wait_log '^raspistill ' 1
+start_menu
 press Down 11 "EXPOSURE"
 choose_play
 wait_log '^raspistill ' 2

@@ -16,7 +16,8 @@ for size in 80x24:11 100x30:15; do
   width=${size%x*} height=${size%:*} height=${height#*x} top=${size#*:}
   rm -f "$RUN_DIR/CONFIG.DAT" "$STANDIN_LOG"
   start_in_tmux "$width" "$height"
-  expect_row "$top" "RESOLUTION"
+  expect_rows "$top" RESOLUTION "      640x480" EXPOSURE "        AUTO" EFFECT "        NONE" \
+    EXEC "       STILL" POWER "     HIDE MENU"
   wait_log "$preview" 1
   wait_until "the preview stand-in to run" standin_count_is raspistill 1
   [ ! -e "$RUN_DIR/CONFIG.DAT" ] || fail "CONFIG.DAT written before any save"
@@ -25,8 +26,6 @@ for size in 80x24:11 100x30:15; do
   # No GPIO here: the report stands on the error lines, red, wrapped in the menu's 20 columns.
   expect_rows 1 "Failed to open" "memory"
   styled_has 1 41 || fail "row 1 not on red"
-  expect_rows $((top + 1)) "      640x480" "EXPOSURE" "        AUTO" "EFFECT" "        NONE" \
-    "EXEC" "       STILL" "POWER" "     HIDE MENU"
   expect_blank $(seq 3 $((top - 1))) $(seq $((top + 10)) $((height - 2))) "$height"
   row_matches $((height - 1)) '[0-9]-[0-9][0-9]-[0-9][0-9] [0-9][0-9]:[0-9][0-9]$' ||
     fail "no clock on row $((height - 1)): '$(screen_row $((height - 1)))'"

@@ -126,7 +126,6 @@ process_gone() { ! grep -qs '^.*) [^Z]' "/proc/$1/stat"; } # PID: ended, collect
 screen_text() { "$SCREEN_READER"; }
 screen_row() { screen_text | sed -n "${1}p"; }
 row_reads() { [ "$(screen_row "$1")" = "$2" ]; }
-row_has() { screen_row "$1" | grep -qF -- "$2"; }
 expect_blank() { local row; for row; do row_reads "$row" "" || fail "row $row not blank"; done; }
 row_matches() { screen_row "$1" | grep -qE -- "$2"; }
 screen_shows() { screen_text | grep -qF -- "$1"; }
@@ -196,9 +195,10 @@ launch_in_tmux() {
 # query's reply leaves its escape byte as the last key seen (an arrow would be damped).
 start_in_tmux() { launch_in_tmux "$@" && wait_until "the first screen" screen_drawn && settle; }
 
-space_in_preview() { # start_in_tmux 80 24, then Space once test.ini's small preview runs
-  start_in_tmux 80 24 && wait_log '^raspistill .* -p 480' 1 && settle && key Space
+start_menu() { # start_in_tmux 80 24 until test.ini's first menu and small preview are up
+  start_in_tmux 80 24 && expect_row 11 RESOLUTION && wait_log '^raspistill .* -p 480' 1
 }
+space_in_preview() { start_menu && settle && key Space; }
 # end_run [SIGNAL [STATUS]]: expect_exit, then a whole CONFIG.DAT, no preview and the terminal
 # settings back; the pane and the stand-ins gone.
 end_run() {
