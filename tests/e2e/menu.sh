@@ -35,8 +35,7 @@ act Enter wait_log "$negative_preview" 1
 
 to_menu EXEC STILL
 day_before=$(date +%Y%m%d)
-key Space
-expect_row 1 "REC   SLEEP 1m"
+press Space 1 "REC   SLEEP 1m"
 shot="$RUN_DIR/captures/IMG_($day_before|$(date +%Y%m%d))_000001\\.jpg"
 wait_log "^raspistill $negative -t 2000 -o $shot$" 1
 wait_until "the capture file" test -e "$(grep -oE "$shot" "$STANDIN_LOG")"

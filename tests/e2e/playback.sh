@@ -17,10 +17,8 @@ tee <<<data "${names[@]/#/$captures/}" >/dev/null
 mkdir "$captures/folder.jpg"
 ln -s pic1.jpg "$captures/link.jpg"
 
-no_pwned() {
-  local f
-  for f in {"$RUN_DIR","$captures",/tmp}/PWNED{,2}; do [ ! -e "$f" ] || fail "$f: a name ran"; done
-}
+pwned=({"$RUN_DIR","$captures",/tmp}/PWNED{,2})
+no_pwned() { for f in "${pwned[@]}"; do [ ! -e "$f" ] || fail "$f: a name ran"; done; }
 
 start_menu
 press Down 11 "EXPOSURE"

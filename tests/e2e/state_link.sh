@@ -7,7 +7,6 @@ setup_run state_link "$@"
 install_program production
 
 state=$RUN_DIR/CONFIG.DAT
-target=$RUN_DIR/data/CONFIG.DAT
 still_linked() { [ "$(readlink "$state")" = data/CONFIG.DAT ] || fail "$1 save: link replaced"; }
 
 mkdir "$RUN_DIR/data"
@@ -27,7 +26,7 @@ press Down 11 EXPOSURE
 expect_exit TERM
 still_linked shutdown
 expect_word 1 1 "MenuPos saved through the link at the shutdown"
-expect_valid_state "$target"
+expect_valid_state "$RUN_DIR/data/CONFIG.DAT"
 [ "$(ls -A "$RUN_DIR/data")" = CONFIG.DAT ] || fail "files beside the target: $(ls "$RUN_DIR"/data)"
 stop_tmux
 
