@@ -52,12 +52,11 @@ act Enter wait_log "^raspistill $negative -f -t 0$" 1
 act Right wait_log "$negative_preview" 3
 row_reads 12 "$(centred "HIDE MENU")" || fail "the key that ended the large preview also moved"
 
-press_items Right "LED OFF"
-gpio_write_word "$WORD_GPCLR0" 0
-act Enter wait_until "the LED pin cleared" gpio_bit_set "$WORD_GPCLR0" "$PIN_LED"
-press_items Right "LED ON"
-gpio_write_word "$WORD_GPSET0" 0
-act Enter wait_until "the LED pin set" gpio_bit_set "$WORD_GPSET0" "$PIN_LED"
+for led in "OFF $WORD_GPCLR0" "ON $WORD_GPSET0"; do # the item, the word its commit writes
+  press_items Right "LED ${led% *}"
+  gpio_write_word "${led#* }" 0
+  act Enter wait_until "LED ${led% *} to write its pin" gpio_bit_set "${led#* }" "$PIN_LED"
+done
 
 gpio_write_word "$WORD_GPLEV0" $((4294967295 & ~(1 << PIN_UP))) # the Up button held
 expect_row 11 "EXEC"

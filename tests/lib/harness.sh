@@ -214,7 +214,7 @@ end_run() {
 pane_program_ended() { [ "$PANE_RUNS_PROGRAM" -eq 1 ] && [ -s "$RUN_DIR/exit.status" ]; }
 program_running() { kill -0 "$PROGRAM_PID" 2>/dev/null && [ ! -e "$RUN_DIR/exit.status" ]; }
 
-# expect_exit [SIGNAL [STATUS (0)]]: SIGNAL to the program (none: it ends by itself), then STATUS.
+# expect_exit [SIGNAL [STATUS]]: SIGNAL to the program (none: it ends by itself), then STATUS (0).
 expect_exit() {
   local status
   [ -z "${1:-}" ] || kill "-$1" "$PROGRAM_PID"
