@@ -4,8 +4,7 @@
 # shellcheck source=tests/lib/harness.sh
 source "$(dirname "$0")/../lib/harness.sh"
 GROUP=$1
-shift
-setup_run "captures_$GROUP" "$@"
+setup_run "captures_$GROUP" "${@:2}"
 captures=$RUN_DIR/captures
 
 # Each row: group, the set-up, the name captured and the number saved after it, or the message.

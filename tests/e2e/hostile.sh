@@ -4,8 +4,7 @@
 # shellcheck source=tests/lib/harness.sh
 source "$(dirname "$0")/../lib/harness.sh"
 CASE=$1
-shift
-setup_run "hostile_$CASE" "$@"
+setup_run "hostile_$CASE" "${@:2}"
 install_program production
 cd "$RUN_DIR" || exit
 
