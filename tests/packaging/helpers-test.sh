@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
-# The service's helpers against stand-in ps, systemctl and logger. console: the login prompt on
-# tty1 stopped only when nobody is logged in there or the system boots (else the file that fails
-# the camera's start, and the reason), started again even if systemctl refuses. power-off: asks
-# for the power-off only when the program ended by itself with exit status 3.
+# The service's helpers against stand-in ps, systemctl and logger. console: tty1's login prompt
+# stopped only when nobody is logged in there or the system boots (else the file that fails the
+# camera's start, and the reason), started again even if systemctl refuses. power-off: asked for
+# only when the program ended by itself with exit status 3.
 # shellcheck source=tests/lib/harness.sh disable=SC2016 # the stand-ins expand their variables
 . "$(dirname "$0")/../lib/harness.sh"
 setup_run packaging
@@ -24,8 +24,7 @@ run() {
     -e '^PRIORITY=5$' -e '^OBJECT_SYSTEMD_UNIT=harrowlight.service$' "$RUN_DIR/log" | paste -sd,)"
 }
 
-# Each row: action, system state, processes on tty1, systemctl's status, and what is wanted
-# (with whether the file that fails the camera's start is left).
+# Each row: action, system state, tty1's processes, systemctl's status; the wanted outcome.
 while IFS='|' read -r Action State Processes Status WantStatus WantCalls WantBusy; do
   touch "$RUN_DIR/busy"
   Got=$(run console "$Action" STUB_SYSTEM_STATE="$State" STUB_TTY_PROCESSES="$Processes" \

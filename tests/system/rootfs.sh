@@ -1,7 +1,6 @@
 #!/usr/bin/env bash
-# Makes the Debian bookworm system of the booted-system test (only Debian's packages) in
-# CACHE: root.img (ext4), vmlinuz, initrd.img; again when this script's commands change.
-# Root has no password; a root shell on the serial port drives the test. Usage: rootfs.sh CACHE
+# The booted-system test's Debian bookworm in CACHE (root.img, vmlinuz, initrd.img), made again
+# when these commands change; root, with no password, has a shell on the serial port.
 # shellcheck disable=SC2016 # the hooks expand in mmdebstrap
 set -euo pipefail
 Cache=${1:?usage: rootfs.sh CACHE}
