@@ -57,5 +57,6 @@ signal|killed|TERM|
 core-dump|dumped|3|
 timeout|exited|3|
 success|exited|33|
+success|killed|3|
 |||
 ROWS
